@@ -1,0 +1,93 @@
+#pragma once
+// The platform MIDI services that the ports need. One implementation per platform lives in
+// midi/drivers/<name>/; CMidiInPort and CMidiOutPort keep the behaviour the ports promise on top of any of
+// them.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace velmora::midi {
+
+using Bytes = std::span<const std::uint8_t>;
+
+// Longest entry a driver hands to its input handler: a longer SysEx arrives as successive entries of this
+// size.
+inline constexpr std::size_t kMaxSysExEntry = 8192;
+
+// Longest device name a port reports, in bytes, without the terminator (40-byte buffers on the caller's
+// side).
+inline constexpr std::size_t kMaxDeviceNameBytes = 39;
+
+// The end of one outgoing message, shared by the port that waits for it and the driver that sends it, so that
+// neither has to outlive the other.
+class SendCompletion {
+  public:
+    // Driver side: the platform has finished with the message (sent true) or given up on it (false). Only the
+    // first call counts.
+    void finish(bool sent);
+
+    // Port side: the result, or nothing when `limit` passed first.
+    std::optional<bool> waitFor(std::chrono::milliseconds limit);
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    std::optional<bool> result_;
+};
+
+// An open output device.
+class MidiOutput {
+  public:
+    virtual ~MidiOutput() = default;
+
+    // Starts sending one whole SysEx message. The driver keeps what it needs of `message` (a copy, or memory
+    // it owns) before it returns, so the caller may reuse its bytes even when it stops waiting early.
+    // Messages are transmitted whole, never interleaved, whichever thread sends them. Returns false when the
+    // platform refuses at once (and then never calls `done`); otherwise calls done->finish() exactly once,
+    // from any thread.
+    virtual bool send(Bytes message, std::shared_ptr<SendCompletion> done) = 0;
+
+    // Closes the device: pending messages finish (false when they did not leave), later sends are refused.
+    // Safe to call more than once; the destructor calls it.
+    virtual void close() = 0;
+};
+
+// An open input device. Destroying it stops input: no handler call runs after the destructor has returned.
+class MidiInput {
+  public:
+    virtual ~MidiInput() = default;
+};
+
+// Receives one entry: a whole SysEx of up to kMaxSysExEntry bytes, or one piece of a longer one. Called on
+// the driver's own thread; must not block for long.
+using SysExHandler = std::function<void(Bytes entry)>;
+
+class MidiDriver {
+  public:
+    virtual ~MidiDriver() = default;
+
+    // Counts and names are asked afresh on every call and do not depend on any open device. Names are UTF-8;
+    // a name for an index that is gone is empty.
+    virtual unsigned inputCount() = 0;
+    virtual std::string inputName(unsigned index) = 0;
+    virtual unsigned outputCount() = 0;
+    virtual std::string outputName(unsigned index) = 0;
+
+    // Opens a device by its position in the enumeration; nullptr on failure (an index out of range included),
+    // with the reason in *why when it is given.
+    virtual std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) = 0;
+    virtual std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) = 0;
+};
+
+// `name` cut to at most maxBytes bytes without splitting a UTF-8 character.
+std::string boundedName(std::string name, std::size_t maxBytes = kMaxDeviceNameBytes);
+
+}  // namespace velmora::midi
