@@ -1,0 +1,41 @@
+#pragma once
+// What an update writes where: the accepted model codes, the nine-step flash plan and the boot-region facts.
+
+#include <array>
+#include <cstdint>
+
+namespace velmora {
+
+inline constexpr std::array<std::uint8_t, 2> AcceptedDeviceCodes = {0x63, 0x62};
+
+struct FlashStep {
+    enum Kind : std::uint32_t { Erase = 1, Write = 2 };
+    std::uint32_t kind;
+    std::uint32_t address;
+    std::uint32_t size;     // erase: bytes to erase; write: bytes of the image to write, 0 for all of it
+    std::uint32_t imageId;  // 0 in erase rows
+};
+
+inline constexpr std::array<FlashStep, 9> FlashPlan = {{
+    {FlashStep::Erase, 0xA4000, 0x1000, 0},  // the block image 139 fills last stays blank until then
+    {FlashStep::Erase, 0x3FC000, 0x4000, 0},
+    {FlashStep::Write, 0x3FC000, 0, 133},
+    {FlashStep::Erase, 0x000000, 0x23000, 0},  // boot region
+    {FlashStep::Write, 0x000000, 0, 142},      // boot region
+    {FlashStep::Erase, 0x23000, 0x397000, 0},
+    {FlashStep::Write, 0x23000, 0, 129},
+    {FlashStep::Write, 0xA5000, 0, 136},
+    {FlashStep::Write, 0xA4000, 0, 139},
+}};
+
+inline constexpr int kFlashPlanSteps = static_cast<int>(FlashPlan.size());
+
+// The boot region's version text: four bytes at the end of the boot region, the last four of image 142.
+inline constexpr std::uint32_t kBootVersionAddress = 0x22FFC;
+inline constexpr std::uint32_t kBootVersionLength = 4;
+inline constexpr std::uint32_t kBootImageId = 142;
+
+// The device's flash: 4 MiB.
+inline constexpr std::uint32_t kFlashSize = 0x400000;
+
+}  // namespace velmora

@@ -1,0 +1,36 @@
+#pragma once
+// Every protocol time in one place. The defaults are the product's; tests scale them down so that a 30-second
+// time-out costs milliseconds.
+
+#include <chrono>
+
+#include "midi/CMidiOutPort.h"
+
+namespace velmora {
+
+struct Timing {
+    std::chrono::milliseconds replyTimeout{30000};  // identity, begin, read-back, erase and end waits
+    std::chrono::milliseconds blockTimeout{1000};   // one write block
+    std::chrono::milliseconds beginPause{500};      // after the device has agreed to begin
+    std::chrono::milliseconds retryPause{100};      // before a refused or unanswered request is sent again
+    std::chrono::milliseconds pollPeriod{50};       // reply processing
+    midi::SendBound sendBound{};                    // the longest wait for the platform to send one message
+
+    // Every time multiplied by factor (0 < factor <= 1 in tests), none below 1 ms.
+    static Timing scaled(double factor) {
+        Timing t;
+        auto scale = [factor](std::chrono::milliseconds ms) {
+            const auto v = static_cast<long long>(static_cast<double>(ms.count()) * factor);
+            return std::chrono::milliseconds(v < 1 ? 1 : v);
+        };
+        t.replyTimeout = scale(t.replyTimeout);
+        t.blockTimeout = scale(t.blockTimeout);
+        t.beginPause = scale(t.beginPause);
+        t.retryPause = scale(t.retryPause);
+        t.pollPeriod = scale(t.pollPeriod);
+        t.sendBound.base = scale(t.sendBound.base);
+        return t;
+    }
+};
+
+}  // namespace velmora
