@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace velmora {
+
+// One firmware image carried inside the executable. The bytes live as long as the program.
+struct FirmwareImage {
+    std::uint32_t id;
+    const std::uint8_t* data;
+    std::uint32_t size;
+};
+
+// The image with this resource id, or nullptr when there is none.
+const FirmwareImage* loadImage(std::uint32_t id);
+
+// Ids of all embedded images, in ascending order.
+std::span<const std::uint32_t> firmwareImageIds();
+
+}  // namespace velmora
