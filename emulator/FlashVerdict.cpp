@@ -1,0 +1,149 @@
+#include "emulator/FlashVerdict.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "update/FlashPlan.h"
+
+namespace velmora::emulator {
+
+namespace {
+
+// A fixed mix of the address, so the earlier firmware is the same on every run and every platform, and
+// differs from every image in nearly every byte: a step left out shows.
+std::uint64_t mix(std::uint64_t x) {
+    x += 0x9E3779B97F4A7C15ULL;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
+std::string format(const char* fmt, auto... args) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, fmt, args...);
+    return buf;
+}
+
+std::uint32_t writeLength(const FlashStep& step, std::span<const std::uint8_t> image) {
+    return step.size != 0 ? step.size : static_cast<std::uint32_t>(image.size());
+}
+
+bool skipped(const FlashStep& step, bool bootSkipped) {
+    return step.address == 0 && bootSkipped;
+}
+
+// What the plan last did at `address`, as a person would look for it.
+std::string origin(std::uint32_t address, bool bootSkipped, const ImageSource& images) {
+    for (int i = kFlashPlanSteps - 1; i >= 0; --i) {
+        const FlashStep& step = FlashPlan[static_cast<std::size_t>(i)];
+        if (skipped(step, bootSkipped)) {
+            continue;
+        }
+        const std::uint32_t length =
+            step.kind == FlashStep::Write ? writeLength(step, images(step.imageId)) : step.size;
+        if (address >= step.address && address - step.address < length) {
+            if (step.kind == FlashStep::Write) {
+                return format("image %u written by step %d, offset 0x%X", step.imageId, i + 1,
+                              address - step.address);
+            }
+            return format("erased by step %d and never written", i + 1);
+        }
+    }
+    if (bootSkipped && address < kBootVersionAddress + kBootVersionLength) {
+        return "boot region, skipped: earlier content";
+    }
+    return "never touched by the plan: earlier content";
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> initialFlash(const Scenario& scenario) {
+    std::vector<std::uint8_t> flash(kFlashSize, 0xFF);
+    if (scenario.blankFlash) {
+        return flash;
+    }
+    for (std::uint32_t a = 0; a < kFlashSize; a += 8) {
+        std::uint64_t v = mix(a);
+        for (std::uint32_t j = 0; j < 8; ++j, v >>= 8) {
+            flash[a + j] = static_cast<std::uint8_t>(v);
+        }
+    }
+    std::copy(scenario.bootVersion.begin(), scenario.bootVersion.end(), flash.begin() + kBootVersionAddress);
+    return flash;
+}
+
+ExpectedFlash expectedFlash(std::span<const std::uint8_t> initial, const ImageSource& images) {
+    ExpectedFlash out;
+    if (initial.size() != kFlashSize) {
+        out.error = "the initial flash is not 4 MiB";
+        return out;
+    }
+    const std::span<const std::uint8_t> boot = images(kBootImageId);
+    if (boot.size() < kBootVersionLength) {
+        out.error = format("image %u is missing", kBootImageId);
+        return out;
+    }
+    out.bootSkipped =
+        std::equal(boot.end() - kBootVersionLength, boot.end(), initial.begin() + kBootVersionAddress);
+    out.bytes.assign(initial.begin(), initial.end());
+    for (const FlashStep& step : FlashPlan) {
+        if (skipped(step, out.bootSkipped)) {
+            continue;
+        }
+        if (step.kind == FlashStep::Erase) {
+            std::fill_n(out.bytes.begin() + step.address, step.size, std::uint8_t{0xFF});
+            continue;
+        }
+        const std::span<const std::uint8_t> image = images(step.imageId);
+        const std::uint32_t length = writeLength(step, image);
+        if (image.empty() || length > image.size() ||
+            static_cast<std::uint64_t>(step.address) + length > kFlashSize) {
+            out.error = image.empty() ? format("image %u is missing", step.imageId)
+                                      : format("image %u does not fit its plan row", step.imageId);
+            out.bytes.clear();
+            return out;
+        }
+        std::copy_n(image.begin(), length, out.bytes.begin() + step.address);
+    }
+    return out;
+}
+
+FlashVerdict judgeFlash(std::span<const std::uint8_t> flash, std::span<const std::uint8_t> initial,
+                        const ImageSource& images) {
+    FlashVerdict v;
+    const ExpectedFlash expected = expectedFlash(initial, images);
+    v.bootSkipped = expected.bootSkipped;
+    if (!expected.error.empty()) {
+        v.summary = "no verdict: " + expected.error;
+        return v;
+    }
+    if (flash.size() != expected.bytes.size()) {
+        v.summary = "no verdict: the flash is not 4 MiB";
+        return v;
+    }
+    bool first = true;
+    for (std::uint32_t a = 0; a < kFlashSize; ++a) {
+        if (flash[a] != expected.bytes[a]) {
+            if (first) {
+                v.firstWrongAddress = a;
+                v.expected = expected.bytes[a];
+                v.actual = flash[a];
+                first = false;
+            }
+            ++v.wrongBytes;
+        }
+    }
+    v.ok = v.wrongBytes == 0;
+    if (v.ok) {
+        v.summary = v.bootSkipped ? "flash matches the plan; boot region skipped and unchanged"
+                                  : "flash matches the plan; boot region written";
+    } else {
+        v.summary =
+            format("flash differs at 0x%06X: 0x%02X expected (%s), 0x%02X found; %u wrong bytes in all",
+                   v.firstWrongAddress, v.expected,
+                   origin(v.firstWrongAddress, v.bootSkipped, images).c_str(), v.actual, v.wrongBytes);
+    }
+    return v;
+}
+
+}  // namespace velmora::emulator
