@@ -1,0 +1,556 @@
+// The whole update procedure against a device on the loopback ports, seen through a recording view: the exact
+// texts, steps, progress and enabled states of a complete run, the boot-region decision, and every way a run
+// can fail or be aborted.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/CEmulatedDevice.h"
+#include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/RecordingView.h"
+#include "support/ScriptedDevice.h"
+#include "update/Codec.h"
+#include "update/Texts.h"
+#include "update/UpdateCore.h"
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::RecordingView;
+using testing::ScriptedDevice;
+using Bytes = std::vector<std::uint8_t>;
+using Events = std::vector<std::string>;
+
+// Generous waits for runs that succeed; a late answer on a loaded machine only costs a resend.
+Timing successTiming() {
+    Timing t;
+    t.replyTimeout = 5000ms;
+    t.blockTimeout = 1000ms;
+    t.beginPause = 5ms;
+    t.retryPause = 1ms;
+    t.pollPeriod = 1ms;
+    return t;
+}
+
+// Short waits for runs that must time out.
+Timing timeoutTiming() {
+    Timing t = successTiming();
+    t.replyTimeout = 150ms;
+    t.blockTimeout = 15ms;
+    return t;
+}
+
+const Events kDisabled = {"enable:1000=off", "enable:1001=off", "enable:1=off", "enable:1004=off"};
+const Events kRestored = {"enable:1000=on", "enable:1001=on", "enable:1=on", "enable:1004=on"};
+
+bool waitUntilIdle(const CUpdateCore& core, std::chrono::milliseconds limit = 120s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (core.busy()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(2ms);
+    }
+    return true;
+}
+
+// The tail of `events` after the controls were disabled by Execute: what the worker did.
+Events afterExecute(const Events& events) {
+    EXPECT_GE(events.size(), kDisabled.size());
+    EXPECT_EQ(Events(events.begin(), events.begin() + 4), kDisabled);
+    return Events(events.begin() + 4, events.end());
+}
+
+Events tail(const Events& events, std::size_t n) {
+    return Events(events.end() - static_cast<std::ptrdiff_t>(std::min(n, events.size())), events.end());
+}
+
+// ---- against the emulator ----
+
+class EmulatedUpdate : public ::testing::Test {
+  protected:
+    void run(const std::string& scenario, const Timing& timing = successTiming()) {
+        const auto parsed = emulator::parseScenario(scenario + (scenario.empty() ? "" : ",") + "link=none");
+        ASSERT_TRUE(parsed.ok()) << parsed.error;
+        emulator::EmulatorConfig config;
+        config.scenario = parsed.scenario;
+        config.timeScale = 0;
+        device = std::make_unique<emulator::CEmulatedDevice>(driver, config);
+        core = std::make_unique<CUpdateCore>(driver, view, timing);
+        core->startPolling();
+        core->onExecute();
+        ASSERT_TRUE(waitUntilIdle(*core)) << "the run never ended";
+        core->waitForWorker();
+    }
+
+    emulator::FlashVerdict verdict() const { return device->verdict(emulator::builtInImages()); }
+
+    midi::CLoopbackDriver driver;
+    RecordingView view;
+    std::unique_ptr<emulator::CEmulatedDevice> device;
+    std::unique_ptr<CUpdateCore> core;
+};
+
+// What the window shows for one erase step, and for one write step of `size` bytes.
+void expectErase(Events& e) {
+    e.insert(e.end(), {"range:0-10", "pos:1", "status:Erasing Flash memory.", "pos:10"});
+}
+void expectWrite(Events& e, int size) {
+    e.push_back("range:0-" + std::to_string(size));
+    for (int offset = 0; offset < size; offset += 4096) {
+        e.push_back("status:" + texts::dataTransmit(offset, size));
+        e.push_back("pos:" + std::to_string(std::min(offset + 4096, size)));
+    }
+}
+
+Events expectedCompleteRun(bool bootSkipped) {
+    Events e = {"step:0/9", "status:Erasing Flash memory.", "status:"};
+    struct Row {
+        bool erase;
+        int size;
+    };
+    const Row rows[] = {{true, 0}, {true, 0},       {false, 16384},   {true, 0},    {false, 143360},
+                        {true, 0}, {false, 462232}, {false, 3231744}, {false, 4096}};
+    for (int n = 1; n <= 9; ++n) {
+        e.push_back("step:" + std::to_string(n) + "/9");
+        const bool skipped = bootSkipped && (n == 4 || n == 5);
+        e.push_back("begin:" + std::to_string(n) + (skipped ? " skipped" : ""));
+        if (skipped)
+            continue;
+        const Row& row = rows[n - 1];
+        if (row.erase) {
+            expectErase(e);
+        } else {
+            expectWrite(e, row.size);
+        }
+    }
+    e.push_back("status:Version update completed.");
+    e.insert(e.end(), kRestored.begin(), kRestored.end());
+    e.push_back("enable:1=off");
+    return e;
+}
+
+TEST_F(EmulatedUpdate, CompleteRunShowsEveryTextStepAndProgressInOrderAndLeavesThePlanInFlash) {
+    run("boot=0.99");
+    EXPECT_EQ(afterExecute(view.events()), expectedCompleteRun(false));
+    const auto v = verdict();
+    EXPECT_TRUE(v.ok) << v.summary;
+    EXPECT_FALSE(v.bootSkipped);
+    EXPECT_FALSE(core->busy());
+
+    // Blocks per image 4, 35, 113, 789 and 1, the short one last in image 129.
+    const auto counters = device->counters();
+    EXPECT_EQ(counters.blocksWritten, 4 + 35 + 113 + 789 + 1);
+    EXPECT_EQ(counters.blockResends, 0);
+    EXPECT_EQ(view.count("status:Data transmit  0 / 462232 "), 1u);
+    EXPECT_EQ(view.count("status:Data transmit  458752 / 462232 "), 1u);
+    EXPECT_EQ(view.count("pos:462232"), 1u);
+    const std::string transcript = device->transcriptText();
+    EXPECT_NE(transcript.find("WriteRequest 0x093000, 3480 bytes"), std::string::npos)
+        << "the last block of image 129 goes to 0x93000 with 3480 bytes";
+}
+
+TEST_F(EmulatedUpdate, DeviceWithCode0x62GetsTheSamePlan) {
+    run("model=0x62");
+    EXPECT_EQ(afterExecute(view.events()), expectedCompleteRun(false));
+    EXPECT_TRUE(verdict().ok) << verdict().summary;
+    EXPECT_EQ(core->sender().deviceCode(), 0x62);
+    EXPECT_EQ(core->sender().hostIdentityModel(), 0x62);
+}
+
+TEST_F(EmulatedUpdate, BootRegionHoldingTheSameVersionIsSkippedButItsStepsStillCount) {
+    run("boot=1.00");
+    EXPECT_EQ(afterExecute(view.events()), expectedCompleteRun(true));
+    const auto v = verdict();
+    EXPECT_TRUE(v.ok) << v.summary;
+    EXPECT_TRUE(v.bootSkipped);
+    EXPECT_EQ(device->counters().blocksWritten, 4 + 113 + 789 + 1);
+}
+
+class BootRegionWritten : public EmulatedUpdate, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(BootRegionWritten, ForAnyOtherFourBytes) {
+    run(GetParam());
+    EXPECT_EQ(afterExecute(view.events()), expectedCompleteRun(false)) << GetParam();
+    EXPECT_TRUE(verdict().ok) << verdict().summary;
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, BootRegionWritten,
+                         ::testing::Values("boot=blank", "boot=1.01", "boot=0.00", "boot=2.00", "boot=1.10"));
+
+struct FailureCase {
+    const char* what;
+    const char* scenario;
+    const char* message;  // nullptr: no message box
+    bool completes;
+};
+
+class EmulatedFailure : public EmulatedUpdate, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(EmulatedFailure, EndsWithItsMessageAndTheControlsBack) {
+    const FailureCase& c = GetParam();
+    // Lost answers cost a block wait each: short block waits keep the 31-loss rows quick.
+    Timing timing = c.completes ? successTiming() : timeoutTiming();
+    timing.blockTimeout = 100ms;
+    run(c.scenario, timing);
+    const Events errors = view.only("error:");
+    if (c.message != nullptr) {
+        EXPECT_EQ(errors, Events{std::string("error:") + c.message}) << c.what;
+    } else {
+        EXPECT_TRUE(errors.empty()) << c.what;
+    }
+    if (c.completes) {
+        EXPECT_EQ(tail(view.events(), 6).front(), "status:Version update completed.") << c.what;
+        EXPECT_TRUE(verdict().ok) << c.what << ": " << verdict().summary;
+    } else {
+        EXPECT_EQ(tail(view.events(), 4), kRestored) << c.what;
+    }
+    EXPECT_FALSE(core->busy()) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, EmulatedFailure,
+    ::testing::Values(
+        FailureCase{"a silent device: identity time-out", "silent", texts::kTimeOut1, false},
+        FailureCase{"an unknown model code", "model=0x61", texts::kIllegalDevice, false},
+        FailureCase{"not in version-update mode", "mode=off", texts::kSetUpdateMode, false},
+        FailureCase{"an erase refused six times is accepted at the seventh", "refuse-erase=2:6", nullptr,
+                    true},
+        FailureCase{"an erase refused seven times ends the run", "refuse-erase=2:7", texts::kTransferError,
+                    false},
+        FailureCase{"a block refused 31 times is accepted at the 32nd", "refuse-block=5:31", nullptr, true},
+        FailureCase{"a block refused 32 times ends the run", "refuse-block=5:32", texts::kTransferError,
+                    false},
+        FailureCase{"a block whose answer is lost 31 times", "drop-block=7:31", nullptr, true},
+        FailureCase{"a block whose answer is lost 32 times", "drop-block=7:32", texts::kTimeOut2, false},
+        FailureCase{"a failed read-back ends the run without a message", "bad-read", nullptr, false},
+        FailureCase{"an End answered with a failure status is still a success", "end-status=7", nullptr,
+                    true},
+        FailureCase{"the device's own messages between answers change nothing", "chatter", nullptr, true},
+        FailureCase{"DoneReply instead of status 0", "done-reply", nullptr, true}),
+    [](const auto& row) { return "Row" + std::to_string(row.index); });
+
+TEST_F(EmulatedUpdate, FailedReadBackLeavesTheCounterAtZeroAndRunsNoStep) {
+    run("bad-read", timeoutTiming());
+    EXPECT_EQ(afterExecute(view.events()),
+              (Events{"step:0/9", "status:Erasing Flash memory.", "status:", "enable:1000=on",
+                      "enable:1001=on", "enable:1=on", "enable:1004=on"}));
+    EXPECT_EQ(device->counters().erase, 0);
+}
+
+TEST_F(EmulatedUpdate, RejectedCodeStaysTheDeviceCodeForReplyMatching) {
+    run("model=0x61", timeoutTiming());
+    EXPECT_EQ(core->sender().deviceCode(), 0x61);
+    EXPECT_EQ(core->sender().hostIdentityModel(), 0x00) << "no code was accepted";
+}
+
+TEST_F(EmulatedUpdate, EndUnansweredIsATransferError) {
+    run("");  // counts the requests of a whole run
+    const int requests = device->counters().messagesReceived;
+    core.reset();
+    device.reset();
+    view.clear();
+    midi::CLoopbackDriver fresh;
+    emulator::EmulatorConfig config;
+    config.scenario = emulator::parseScenario("link=none,unplug=" + std::to_string(requests)).scenario;
+    config.timeScale = 0;
+    emulator::CEmulatedDevice unplugging(fresh, config);
+    CUpdateCore second(fresh, view, [] {
+        Timing t = successTiming();
+        t.replyTimeout = 300ms;
+        return t;
+    }());
+    second.startPolling();
+    second.onExecute();
+    ASSERT_TRUE(waitUntilIdle(second));
+    EXPECT_EQ(view.only("error:"), Events{"error:Transfer error occurred."});
+    EXPECT_EQ(unplugging.counters().end, 0) << "the End request must be the one that went unanswered";
+    EXPECT_EQ(view.count("status:Version update completed."), 0u);
+}
+
+// ---- against a scripted device ----
+
+class ScriptedUpdate : public ::testing::Test {
+  protected:
+    void start(ScriptedDevice::Script script, const Timing& timing = timeoutTiming()) {
+        device = std::make_unique<ScriptedDevice>(driver, std::move(script));
+        core = std::make_unique<CUpdateCore>(driver, view, timing);
+        core->startPolling();
+        core->onExecute();
+    }
+    void finish() {
+        ASSERT_TRUE(waitUntilIdle(*core));
+        core->waitForWorker();
+    }
+    int countRequests(std::uint8_t code) const {
+        int n = 0;
+        for (const auto& r : device->requests())
+            n += ScriptedDevice::isCode(r, code);
+        return n;
+    }
+
+    midi::CLoopbackDriver driver;
+    RecordingView view;
+    std::unique_ptr<ScriptedDevice> device;
+    std::unique_ptr<CUpdateCore> core;
+};
+
+// A ReadReply carrying `data`, with its checksum.
+Bytes readReply(const Bytes& data) {
+    Bytes m = {0xF0, 0x52, 0x00, 0x63, 0x60, 0x04, 0x30, 0x00, 0x00, static_cast<std::uint8_t>(data.size()),
+               0x00};
+    Bytes packed(packedLength(data.size()));
+    pack7(packed.data(), data.data(), data.size());
+    m.insert(m.end(), packed.begin(), packed.end());
+    std::uint8_t crc[5];
+    encode7x5(checksum32(data.data(), data.size()), crc);
+    m.insert(m.end(), crc, crc + 5);
+    m.push_back(0xF7);
+    return m;
+}
+
+// A device that answers everything with success: identity 0x63, read-back "0.99".
+std::optional<Bytes> agreeable(const Bytes& r, int) {
+    if (ScriptedDevice::isIdentityRequest(r))
+        return ScriptedDevice::identity(0x63);
+    if (ScriptedDevice::isCode(r, 0x60))
+        return readReply({'0', '.', '9', '9'});
+    return ScriptedDevice::status(0x63, 0);
+}
+
+TEST_F(ScriptedUpdate, IdentityAnsweredWithAFailureStatusIsAnIllegalDevice) {
+    start([](const Bytes& r, int) -> std::optional<Bytes> {
+        if (ScriptedDevice::isIdentityRequest(r))
+            return ScriptedDevice::status(0x63, 3);
+        return std::nullopt;
+    });
+    finish();
+    EXPECT_EQ(view.only("error:"), Events{"error:Illegal device connected."});
+}
+
+TEST_F(ScriptedUpdate, BeginAnsweredWithAnotherStatusIsATransferErrorAndTheStatusLineIsCleared) {
+    start([](const Bytes& r, int) -> std::optional<Bytes> {
+        if (ScriptedDevice::isIdentityRequest(r))
+            return ScriptedDevice::identity(0x63);
+        return ScriptedDevice::status(0x63, 5);
+    });
+    finish();
+    EXPECT_EQ(afterExecute(view.events()),
+              (Events{"step:0/9", "status:Erasing Flash memory.", "status:", "error:Transfer error occurred.",
+                      "enable:1000=on", "enable:1001=on", "enable:1=on", "enable:1004=on"}));
+}
+
+TEST_F(ScriptedUpdate, BeginUnansweredKeepsTheStatusLine) {
+    start([](const Bytes& r, int) -> std::optional<Bytes> {
+        if (ScriptedDevice::isIdentityRequest(r))
+            return ScriptedDevice::identity(0x63);
+        return std::nullopt;
+    });
+    finish();
+    EXPECT_EQ(afterExecute(view.events()),
+              (Events{"step:0/9", "status:Erasing Flash memory.", "error:Time out error(1)", "enable:1000=on",
+                      "enable:1001=on", "enable:1=on", "enable:1004=on"}));
+}
+
+TEST_F(ScriptedUpdate, UnansweredEraseEndsTheRunWithoutARepeat) {
+    start([](const Bytes& r, int n) -> std::optional<Bytes> {
+        if (ScriptedDevice::isCode(r, 0x0A))
+            return std::nullopt;
+        return agreeable(r, n);
+    });
+    finish();
+    EXPECT_EQ(view.only("error:"), Events{"error:Time out error(3)"});
+    EXPECT_EQ(countRequests(0x0A), 1);
+    EXPECT_EQ(view.only("step:"), (Events{"step:0/9", "step:1/9"}));
+}
+
+TEST_F(ScriptedUpdate, ThirtyOneRefusalsThenATimeOutIsTimeOutError2) {
+    start([](const Bytes& r, int n) -> std::optional<Bytes> {
+        static int writes = 0;
+        if (n == 0)
+            writes = 0;
+        if (ScriptedDevice::isCode(r, 0x02)) {
+            return ++writes <= 31 ? std::optional<Bytes>(ScriptedDevice::status(0x63, 1)) : std::nullopt;
+        }
+        return agreeable(r, n);
+    });
+    finish();
+    EXPECT_EQ(view.only("error:"), Events{"error:Time out error(2)"});
+    EXPECT_EQ(countRequests(0x02), 32) << "one block, sent 32 times";
+}
+
+TEST_F(ScriptedUpdate, ThirtyOneTimeOutsThenARefusalIsATransferError) {
+    start([](const Bytes& r, int n) -> std::optional<Bytes> {
+        static int writes = 0;
+        if (n == 0)
+            writes = 0;
+        if (ScriptedDevice::isCode(r, 0x02)) {
+            return ++writes <= 31 ? std::nullopt : std::optional<Bytes>(ScriptedDevice::status(0x63, 1));
+        }
+        return agreeable(r, n);
+    });
+    finish();
+    EXPECT_EQ(view.only("error:"), Events{"error:Transfer error occurred."});
+    // Late answers are not counted here: the device answers none of the first 31 sends.
+    EXPECT_EQ(countRequests(0x02), 32);
+}
+
+// A read-back that delivers fewer than four bytes must not let stale bytes from an earlier read decide that
+// the boot region is current: the first run reads "1.00" (skipped), the second gets two bytes only (written).
+TEST_F(ScriptedUpdate, ShortReadBackDoesNotReuseStaleBytes) {
+    std::atomic<bool> shortRead{false};
+    start(
+        [&shortRead](const Bytes& r, int n) -> std::optional<Bytes> {
+            if (ScriptedDevice::isCode(r, 0x60)) {
+                return readReply(shortRead ? Bytes{'1', '.'} : Bytes{'1', '.', '0', '0'});
+            }
+            return agreeable(r, n);
+        },
+        successTiming());
+    finish();
+    EXPECT_EQ(view.count("begin:4 skipped"), 1u) << "the first run reads 1.00 and skips the boot region";
+    view.clear();
+    shortRead = true;
+    core->enableExecute(true);
+    core->onExecute();
+    finish();
+    EXPECT_EQ(view.count("begin:4"), 1u) << "two delivered bytes cannot show the boot version is current";
+    EXPECT_EQ(view.count("status:Version update completed."), 1u);
+}
+
+// The window closing at each kind of wait: the worker ends without a message and without touching a control.
+struct AbortCase {
+    const char* name;
+    const char* what;
+    std::uint8_t heldCode;  // the request whose answer is held back; 0xFF: the identity request
+};
+
+class AbortAtWait : public ScriptedUpdate, public ::testing::WithParamInterface<AbortCase> {};
+
+TEST_P(AbortAtWait, EndsSilentlyTouchingNoControl) {
+    const std::uint8_t held = GetParam().heldCode;
+    std::atomic<bool> reached{false};
+    Timing patient = successTiming();
+    patient.replyTimeout = 20s;
+    patient.blockTimeout = 20s;
+    start(
+        [&reached, held](const Bytes& r, int n) -> std::optional<Bytes> {
+            const bool isHeld =
+                held == 0xFF ? ScriptedDevice::isIdentityRequest(r) : ScriptedDevice::isCode(r, held);
+            if (isHeld) {
+                reached = true;
+                return std::nullopt;
+            }
+            return agreeable(r, n);
+        },
+        patient);
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!reached && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(reached) << GetParam().what;
+    std::this_thread::sleep_for(20ms);
+    const std::size_t before = view.events().size();
+    const auto start = std::chrono::steady_clock::now();
+    core->abort();
+    core->waitForWorker();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "the worker must not wait out its time-out";
+    const Events all = view.events();
+    const Events after(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    for (const auto& e : after) {
+        EXPECT_NE(e.rfind("error:", 0), 0u) << GetParam().what << ": " << e;
+        EXPECT_NE(e.rfind("enable:", 0), 0u) << GetParam().what << ": " << e;
+    }
+    EXPECT_TRUE(core->busy()) << "an aborted run leaves busy as it was";
+    EXPECT_EQ(core->replies().replyStatus(), 255);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Waits, AbortAtWait,
+    ::testing::Values(AbortCase{"Identity", "identity", 0xFF}, AbortCase{"Begin", "begin", 0x01},
+                      AbortCase{"ReadBack", "read-back", 0x60}, AbortCase{"Erase", "erase", 0x0A},
+                      AbortCase{"Write", "write block", 0x02}, AbortCase{"End", "end", 0x04}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// ---- Execute itself ----
+
+class ExecuteTest : public ScriptedUpdate {};
+
+TEST_F(ExecuteTest, WhileBusyShowsInProgressAndChangesNothing) {
+    start([](const Bytes&, int) -> std::optional<Bytes> { return std::nullopt; }, successTiming());
+    ASSERT_TRUE(core->busy());
+    view.clear();
+    core->onExecute();
+    EXPECT_EQ(view.events(), Events{"error:In Progress."});
+    core->abort();
+}
+
+TEST_F(ExecuteTest, OutputThatWillNotOpenStartsNothing) {
+    auto out = driver.addOutput("Velmora");
+    driver.addInput("Velmora");
+    out->setRefuseOpen(true);
+    CUpdateCore local(driver, view, successTiming());
+    local.onExecute();
+    EXPECT_EQ(view.events(), Events{"error:Can't open MIDI Out device."});
+    EXPECT_FALSE(local.busy());
+}
+
+TEST_F(ExecuteTest, InputThatWillNotOpenLeavesTheOutputOpenAndNothingDisabled) {
+    auto out = driver.addOutput("Velmora");
+    auto in = driver.addInput("Velmora");
+    in->setRefuseOpen(true);
+    CUpdateCore local(driver, view, successTiming());
+    local.onExecute();
+    EXPECT_EQ(view.events(), Events{"error:Can't open MIDI In device."});
+    EXPECT_TRUE(out->isOpen());
+    EXPECT_FALSE(local.busy());
+}
+
+TEST_F(ExecuteTest, NoSelectionPassesMinusOneToThePorts) {
+    driver.addOutput("Velmora");
+    driver.addInput("Velmora");
+    view.output = -1;
+    CUpdateCore local(driver, view, successTiming());
+    local.onExecute();
+    EXPECT_EQ(view.events(), Events{"error:Can't open MIDI Out device."});
+    EXPECT_EQ(local.outPort().deviceIndex(), -1);
+}
+
+TEST_F(ExecuteTest, ASignalLeftFromIdleTrafficIsNotTakenForTheIdentityAnswer) {
+    auto toHost = driver.addInput("Velmora");
+    driver.addOutput("Velmora");
+    CUpdateCore local(driver, view, timeoutTiming());
+    local.startPolling();
+    ASSERT_TRUE(local.inPort().open(0));
+    const Bytes unsolicited = ScriptedDevice::status(0x63, 0);
+    toHost->write(midi::Bytes(unsolicited.data(), unsolicited.size()));
+    std::this_thread::sleep_for(30ms);  // processed while idle: the event is left signalled
+    local.onExecute();
+    ASSERT_TRUE(waitUntilIdle(local));
+    EXPECT_EQ(view.only("error:"), Events{"error:Time out error(1)"});
+}
+
+class FailingStart : public CUpdateCore {
+  public:
+    using CUpdateCore::CUpdateCore;
+
+  protected:
+    bool startWorker(std::function<void()>) override { return false; }
+};
+
+TEST_F(ExecuteTest, WorkerThatCannotStartGivesTheControlsBackWithATransferError) {
+    driver.addOutput("Velmora");
+    driver.addInput("Velmora");
+    FailingStart local(driver, view, successTiming());
+    local.onExecute();
+    Events expected = kDisabled;
+    expected.insert(expected.end(), kRestored.begin(), kRestored.end());
+    expected.push_back("error:Transfer error occurred.");
+    EXPECT_EQ(view.events(), expected);
+    EXPECT_FALSE(local.busy());
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,34 @@
+#pragma once
+// The program's user-visible texts, by their string-table numbers, and the fixed texts beside them.
+
+#include <string>
+
+namespace velmora::texts {
+
+inline constexpr const char* kAboutMenu = "About Velmora Updater(&A)...";             // 101
+inline constexpr const char* kTimeOut1 = "Time out error(1)";                         // 102
+inline constexpr const char* kTimeOut2 = "Time out error(2)";                         // 103
+inline constexpr const char* kTimeOut3 = "Time out error(3)";                         // 104
+inline constexpr const char* kIllegalDevice = "Illegal device connected.";            // 105
+inline constexpr const char* kSetUpdateMode = "Please set the Version update mode.";  // 106
+inline constexpr const char* kTransferError = "Transfer error occurred.";             // 107
+inline constexpr const char* kCompleted = "Version update completed.";                // 108
+inline constexpr const char* kInProgress = "In Progress.";                            // 109
+inline constexpr const char* kCantOpenIn = "Can't open MIDI In device.";              // 110
+inline constexpr const char* kErrorCaption = "Error";                                 // 111
+inline constexpr const char* kCantOpenOut = "Can't open MIDI Out device.";            // 113
+inline constexpr const char* kErasing = "Erasing Flash memory.";                      // 114
+
+inline constexpr const char* kProductTitle = "Kivo R3ex System v1.21 Updater";
+inline constexpr int kMaxInstances = 20;
+
+// 115: "Data transmit  %d / %d " (two blanks after "transmit", one at the end).
+std::string dataTransmit(int offset, int total);
+// "%d/%d", and "0/%d" before the first step.
+std::string stepCounter(int step, int steps);
+// The window title and instance lock name of copy n: the product title, then " (n)" from copy 2 on.
+std::string instanceTitle(int instanceNumber);
+// "It is forbidden to launch more than %d instance of this application."
+std::string instanceLimit(int limit);
+
+}  // namespace velmora::texts

@@ -1,0 +1,176 @@
+#include "update/UpdateCore.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "update/Texts.h"
+#include "update/Transfer.h"
+
+namespace velmora {
+
+CUpdateCore::CUpdateCore(midi::MidiDriver& driver, UpdateView& view, Timing timing)
+    : view_(view), timing_(timing), inPort_(driver), outPort_(driver, timing.sendBound), sender_(outPort_) {}
+
+CUpdateCore::~CUpdateCore() {
+    abort();
+    timer_.stop();  // no reply processing may run on what goes away below
+    waitForWorker();
+}
+
+void CUpdateCore::startPolling() {
+    timer_.start(static_cast<unsigned>(timing_.pollPeriod.count()), &CUpdateCore::onReplyTick,
+                 reinterpret_cast<std::uintptr_t>(this));
+}
+
+void CUpdateCore::onReplyTick(std::uintptr_t core) {
+    auto* self = reinterpret_cast<CUpdateCore*>(core);
+    processReplies(self->inPort_, self->sender_, self->replies_);
+}
+
+void CUpdateCore::onExecute() {
+    if (busy()) {
+        view_.showError(texts::kInProgress);
+        return;
+    }
+    outPort_.close();
+    if (!outPort_.open(view_.selectedOutput())) {
+        view_.showError(texts::kCantOpenOut);
+        return;
+    }
+    inPort_.close();
+    if (!inPort_.open(view_.selectedInput())) {
+        view_.showError(texts::kCantOpenIn);  // the output port stays open; the next Execute reopens it
+        return;
+    }
+    enableControls(false);
+    busy_.store(1);
+    replies_.event().reset();  // a signal left from earlier traffic must not pass for the identity answer
+    waitForWorker();           // the previous run has ended (busy was clear); collect its thread
+    if (!startWorker([this] {
+            // busy clears only once the worker has made its last view call, so that an Execute pressed in
+            // between is told "In Progress." rather than waiting here for a worker that waits for it.
+            if (updateWorker()) {
+                busy_.store(0);
+            }
+        })) {
+        restoreControls();
+        view_.showError(texts::kTransferError);
+    }
+}
+
+bool CUpdateCore::startWorker(std::function<void()> body) {
+    try {
+        worker_ = std::thread(std::move(body));
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+void CUpdateCore::abort() {
+    if (aborted_.exchange(true)) {
+        return;
+    }
+    abortReplies(replies_, outPort_, inPort_);
+}
+
+void CUpdateCore::waitForWorker() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+void CUpdateCore::enableControls(bool enabled) {
+    for (ControlId id : {ControlId::MidiIn, ControlId::MidiOut, ControlId::Execute, ControlId::Rescan}) {
+        view_.enableControl(id, enabled);
+    }
+}
+
+void CUpdateCore::restoreControls() {
+    enableControls(true);
+    busy_.store(0);
+}
+
+void CUpdateCore::enableExecute(bool enabled) {
+    view_.enableControl(ControlId::Execute, enabled);
+}
+
+bool CUpdateCore::updateWorker() {
+    bool restored = false;
+    RunContext run{view_, sender_, replies_, timing_, [this, &restored] {
+                       enableControls(true);
+                       restored = true;
+                   }};
+    runUpdate(run);
+    return restored;
+}
+
+void CUpdateCore::runUpdate(RunContext& run) {
+    view_.setStepText(texts::stepCounter(0, kFlashPlanSteps));
+
+    if (sender_.sendIdentityRequest() != 0) {
+        run.fail(texts::kCantOpenOut);
+        return;
+    }
+    std::optional<std::int32_t> status = run.awaitReply(timing_.replyTimeout);
+    if (!status) {
+        run.fail(texts::kTimeOut1);
+        return;
+    }
+    if (*status == reply::kAborted) {
+        return;
+    }
+    if (*status != reply::kSuccess) {
+        run.fail(texts::kIllegalDevice);
+        return;
+    }
+    // Taken before the check: a rejected code stays the one replies are matched on until the next run.
+    const std::uint8_t code = replies_.reportedDeviceCode();
+    sender_.setDeviceCode(code);
+    if (std::find(AcceptedDeviceCodes.begin(), AcceptedDeviceCodes.end(), code) ==
+        AcceptedDeviceCodes.end()) {
+        run.fail(texts::kIllegalDevice);
+        return;
+    }
+    sender_.setHostIdentityModel(code);
+
+    sender_.sendBeginUpdateRequest();
+    view_.setStatusText(texts::kErasing);
+    status = run.awaitReply(timing_.replyTimeout);
+    if (!status) {
+        run.fail(texts::kTimeOut1);
+        return;
+    }
+    view_.setStatusText("");
+    if (*status == reply::kNotInUpdateMode) {
+        run.fail(texts::kSetUpdateMode);
+        return;
+    }
+    if (*status == reply::kAborted) {
+        return;
+    }
+    if (*status != reply::kSuccess) {
+        run.fail(texts::kTransferError);
+        return;
+    }
+    run.pause(timing_.beginPause);
+
+    if (runFlashPlan(run) != 0) {
+        return;
+    }
+
+    sender_.sendEndUpdateRequest();
+    status = run.awaitReply(timing_.replyTimeout);
+    if (!status) {
+        run.fail(texts::kTransferError);
+        return;
+    }
+    if (*status == reply::kAborted) {
+        return;
+    }
+    view_.setStatusText(texts::kCompleted);  // whatever status the device ended with
+    run.restoreControls();
+    enableExecute(false);
+}
+
+}  // namespace velmora

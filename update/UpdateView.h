@@ -1,0 +1,38 @@
+#pragma once
+// What the update procedure needs from a window. The dialog implements it with Qt, the command line with a
+// terminal, the tests with a recorder.
+//
+// Calls come from the worker thread (texts, progress, enabled states, error boxes) and must have taken
+// effect, in order, when they return. After the owner has called CUpdateCore::abort() they must return
+// without waiting for the owner's thread, which may by then be waiting for the worker to end.
+
+#include <string>
+
+#include "update/FlashPlan.h"
+
+namespace velmora {
+
+// The controls an update enables and disables, by their dialog ids.
+enum class ControlId : int { Execute = 1, MidiIn = 1000, MidiOut = 1001, Rescan = 1004 };
+
+class UpdateView {
+  public:
+    virtual ~UpdateView() = default;
+
+    virtual void setStatusText(const std::string& text) = 0;
+    virtual void setStepText(const std::string& text) = 0;
+    virtual void setProgressRange(int low, int high) = 0;
+    virtual void setProgressPos(int pos) = 0;
+    virtual void enableControl(ControlId id, bool enabled) = 0;
+    // An error box: caption "Error", stop icon, one OK; returns when the user has dismissed it.
+    virtual void showError(const std::string& text) = 0;
+
+    // The selection indices of the MIDI IN and MIDI OUT lists, -1 for none (asked on the owner's thread).
+    virtual int selectedInput() = 0;
+    virtual int selectedOutput() = 0;
+
+    // For views that show more than the dialog does: step n (1-based) of the plan begins, or is skipped.
+    virtual void stepStarted(int /*step*/, const FlashStep& /*row*/, bool /*skipped*/) {}
+};
+
+}  // namespace velmora
