@@ -15,6 +15,9 @@ struct Timing {
     std::chrono::milliseconds retryPause{100};      // before a refused or unanswered request is sent again
     std::chrono::milliseconds pollPeriod{50};       // reply processing
     midi::SendBound sendBound{};                    // the longest wait for the platform to send one message
+    // Replies are handled the moment they arrive, the poll period staying as the fallback; false handles them
+    // on the poll period alone (kept for comparison in the benchmark).
+    bool wakeOnArrival = true;
 
     // Every time multiplied by factor (0 < factor <= 1 in tests), none below 1 ms.
     static Timing scaled(double factor) {
