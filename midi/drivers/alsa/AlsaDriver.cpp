@@ -1,0 +1,304 @@
+#include "midi/drivers/alsa/AlsaDriver.h"
+
+#include <alsa/asoundlib.h>
+
+#include <map>
+#include <memory>
+#include <utility>
+
+namespace velmora::midi {
+
+// ---- names ----
+
+std::string alsaPortName(const AlsaPort& port) {
+    if (!port.subdeviceName.empty()) {
+        return port.subdeviceName;
+    }
+    if (!port.deviceName.empty()) {
+        return port.deviceName;
+    }
+    return "hw:" + std::to_string(port.card) + "," + std::to_string(port.device) + "," +
+           std::to_string(port.subdevice);
+}
+
+std::vector<std::string> distinctPortNames(const std::vector<std::string>& rawNames) {
+    std::vector<std::string> names;
+    names.reserve(rawNames.size());
+    // Counted after the cut: names that differ only past the bound look the same to the user.
+    std::map<std::string, unsigned> seen;
+    for (const std::string& raw : rawNames) {
+        std::string name = boundedName(raw);
+        const unsigned copy = ++seen[name];
+        if (copy > 1) {
+            const std::string suffix = " (" + std::to_string(copy) + ")";
+            name = boundedName(std::move(name), kMaxDeviceNameBytes - suffix.size()) + suffix;
+        }
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
+namespace {
+
+// ---- alsa-lib objects, each with its owner ----
+
+struct CtlCloser {
+    void operator()(snd_ctl_t* ctl) const { snd_ctl_close(ctl); }
+};
+struct RawMidiCloser {
+    void operator()(snd_rawmidi_t* rawmidi) const { snd_rawmidi_close(rawmidi); }
+};
+struct InfoFree {
+    void operator()(snd_rawmidi_info_t* info) const { snd_rawmidi_info_free(info); }
+};
+struct ParamsFree {
+    void operator()(snd_rawmidi_params_t* params) const { snd_rawmidi_params_free(params); }
+};
+struct StatusFree {
+    void operator()(snd_rawmidi_status_t* status) const { snd_rawmidi_status_free(status); }
+};
+using CtlHandle = std::unique_ptr<snd_ctl_t, CtlCloser>;
+using RawMidiHandle = std::unique_ptr<snd_rawmidi_t, RawMidiCloser>;
+using InfoHandle = std::unique_ptr<snd_rawmidi_info_t, InfoFree>;
+using ParamsHandle = std::unique_ptr<snd_rawmidi_params_t, ParamsFree>;
+using StatusHandle = std::unique_ptr<snd_rawmidi_status_t, StatusFree>;
+
+// Every alsa-lib call that reports failure as a negative errno goes through here.
+bool alsaOk(int result, const std::string& what, std::string* why) {
+    if (result >= 0) {
+        return true;
+    }
+    if (why != nullptr) {
+        *why = what + ": " + snd_strerror(result);
+    }
+    return false;
+}
+
+// Large enough for the longest message of the update protocol to be queued whole.
+constexpr std::size_t kBufferBytes = 16384;
+
+const char* directionName(snd_rawmidi_stream_t stream) {
+    return stream == SND_RAWMIDI_STREAM_INPUT ? "input" : "output";
+}
+
+std::string address(const AlsaPort& port) {
+    return "hw:" + std::to_string(port.card) + "," + std::to_string(port.device) + "," +
+           std::to_string(port.subdevice);
+}
+
+std::vector<AlsaPort> listPorts(snd_rawmidi_stream_t stream) {
+    std::vector<AlsaPort> ports;
+    snd_rawmidi_info_t* rawInfo = nullptr;
+    if (!alsaOk(snd_rawmidi_info_malloc(&rawInfo), "", nullptr)) {
+        return ports;
+    }
+    const InfoHandle info(rawInfo);
+    int card = -1;
+    while (alsaOk(snd_card_next(&card), "", nullptr) && card >= 0) {
+        snd_ctl_t* rawCtl = nullptr;
+        if (!alsaOk(snd_ctl_open(&rawCtl, ("hw:" + std::to_string(card)).c_str(), 0), "", nullptr)) {
+            continue;  // a card going away while we look
+        }
+        const CtlHandle ctl(rawCtl);
+        int device = -1;
+        while (alsaOk(snd_ctl_rawmidi_next_device(ctl.get(), &device), "", nullptr) && device >= 0) {
+            snd_rawmidi_info_set_device(info.get(), static_cast<unsigned>(device));
+            snd_rawmidi_info_set_stream(info.get(), stream);
+            snd_rawmidi_info_set_subdevice(info.get(), 0);
+            if (!alsaOk(snd_ctl_rawmidi_info(ctl.get(), info.get()), "", nullptr)) {
+                continue;  // the device has no port in this direction
+            }
+            const unsigned subdevices = snd_rawmidi_info_get_subdevices_count(info.get());
+            for (unsigned sub = 0; sub < subdevices; ++sub) {
+                snd_rawmidi_info_set_subdevice(info.get(), sub);
+                if (!alsaOk(snd_ctl_rawmidi_info(ctl.get(), info.get()), "", nullptr)) {
+                    continue;
+                }
+                ports.push_back({card, device, static_cast<int>(sub), snd_rawmidi_info_get_name(info.get()),
+                                 snd_rawmidi_info_get_subdevice_name(info.get())});
+            }
+        }
+    }
+    return ports;
+}
+
+std::vector<std::string> portNames(const std::vector<AlsaPort>& ports) {
+    std::vector<std::string> raw;
+    raw.reserve(ports.size());
+    for (const AlsaPort& port : ports) {
+        raw.push_back(alsaPortName(port));
+    }
+    return distinctPortNames(raw);
+}
+
+// One open rawmidi handle, one direction.
+class CAlsaChannel final : public RawChannel {
+  public:
+    explicit CAlsaChannel(RawMidiHandle handle) : handle_(std::move(handle)) {}
+
+    // Non-blocking use, room for a whole message, wake on every byte, and no active-sensing byte on close
+    // (it would reach the device in the middle of an update).
+    bool configure(const std::string& label, std::string* why) {
+        snd_rawmidi_params_t* rawParams = nullptr;
+        if (!alsaOk(snd_rawmidi_params_malloc(&rawParams), label, why)) {
+            return false;
+        }
+        const ParamsHandle params(rawParams);
+        snd_rawmidi_status_t* rawStatus = nullptr;
+        if (!alsaOk(snd_rawmidi_status_malloc(&rawStatus), label, why)) {
+            return false;
+        }
+        status_.reset(rawStatus);
+        snd_rawmidi_t* const h = handle_.get();
+        const bool set =
+            alsaOk(snd_rawmidi_params_current(h, params.get()), label + ": reading parameters", why) &&
+            alsaOk(snd_rawmidi_params_set_buffer_size(h, params.get(), kBufferBytes), label + ": buffer size",
+                   why) &&
+            alsaOk(snd_rawmidi_params_set_avail_min(h, params.get(), 1), label + ": wake-up threshold",
+                   why) &&
+            alsaOk(snd_rawmidi_params_set_no_active_sensing(h, params.get(), 1), label + ": active sensing",
+                   why) &&
+            alsaOk(snd_rawmidi_params(h, params.get()), label + ": setting parameters", why) &&
+            alsaOk(snd_rawmidi_params_current(h, params.get()), label + ": reading parameters", why);
+        if (!set) {
+            return false;
+        }
+        bufferBytes_ = snd_rawmidi_params_get_buffer_size(params.get());
+        return true;
+    }
+
+    std::vector<pollfd> pollDescriptors(Direction) override {
+        const int count = snd_rawmidi_poll_descriptors_count(handle_.get());
+        std::vector<pollfd> fds(static_cast<std::size_t>(count > 0 ? count : 0));
+        const int filled =
+            snd_rawmidi_poll_descriptors(handle_.get(), fds.data(), static_cast<unsigned>(fds.size()));
+        fds.resize(static_cast<std::size_t>(filled > 0 ? filled : 0));
+        return fds;
+    }
+
+    short readyEvents(Direction, std::span<pollfd> polled) override {
+        unsigned short events = 0;
+        if (!alsaOk(snd_rawmidi_poll_descriptors_revents(handle_.get(), polled.data(),
+                                                         static_cast<unsigned>(polled.size()), &events),
+                    "", nullptr)) {
+            return POLLERR;
+        }
+        return static_cast<short>(events);
+    }
+
+    IoResult read(std::span<std::uint8_t> into) override {
+        const ssize_t done = snd_rawmidi_read(handle_.get(), into.data(), into.size());
+        if (done == 0 && !into.empty()) {
+            return {IoStatus::ended, 0, 0};
+        }
+        return result(done);
+    }
+
+    IoResult write(Bytes bytes) override {
+        return result(snd_rawmidi_write(handle_.get(), bytes.data(), bytes.size()));
+    }
+
+    IoResult queuedOutput() override {
+        const int done = snd_rawmidi_status(handle_.get(), status_.get());
+        if (done < 0) {
+            return {IoStatus::failed, 0, -done};
+        }
+        const std::size_t room = snd_rawmidi_status_get_avail(status_.get());
+        return {IoStatus::ok, room < bufferBytes_ ? bufferBytes_ - room : 0, 0};
+    }
+
+    // The buffer is empty by now; what is left is the driver's own hand-over (USB transfers, a UART FIFO).
+    bool drain() override { return alsaOk(snd_rawmidi_drain(handle_.get()), "", nullptr); }
+
+    // Closing a rawmidi output waits for what is queued; a message given up on is dropped instead.
+    void discardOutput() override { snd_rawmidi_drop(handle_.get()); }
+
+  private:
+    static IoResult result(ssize_t done) {
+        if (done >= 0) {
+            return {IoStatus::ok, static_cast<std::size_t>(done), 0};
+        }
+        if (done == -EAGAIN) {
+            return {IoStatus::wouldBlock, 0, 0};
+        }
+        return {IoStatus::failed, 0, static_cast<int>(-done)};
+    }
+
+    RawMidiHandle handle_;
+    StatusHandle status_;
+    std::size_t bufferBytes_ = kBufferBytes;
+};
+
+std::shared_ptr<CAlsaChannel> openChannel(int index, snd_rawmidi_stream_t stream, std::string* why) {
+    const std::vector<AlsaPort> ports = listPorts(stream);
+    if (index < 0 || static_cast<std::size_t>(index) >= ports.size()) {
+        if (why != nullptr) {
+            *why = "no ALSA MIDI " + std::string(directionName(stream)) + " " + std::to_string(index) + " (" +
+                   std::to_string(ports.size()) + " found)";
+        }
+        return nullptr;
+    }
+    const AlsaPort& port = ports[static_cast<std::size_t>(index)];
+    const std::string hw = address(port);
+    const std::string label = portNames(ports)[static_cast<std::size_t>(index)] + " (" + hw + ")";
+
+    snd_rawmidi_t* raw = nullptr;
+    const int opened = stream == SND_RAWMIDI_STREAM_INPUT
+                           ? snd_rawmidi_open(&raw, nullptr, hw.c_str(), SND_RAWMIDI_NONBLOCK)
+                           : snd_rawmidi_open(nullptr, &raw, hw.c_str(), SND_RAWMIDI_NONBLOCK);
+    if (opened == -EBUSY) {
+        if (why != nullptr) {
+            const std::string node =
+                "/dev/snd/midiC" + std::to_string(port.card) + "D" + std::to_string(port.device);
+            const std::string holders = describeHolders(node);
+            *why = label + " is in use by " + (holders.empty() ? std::string("another program") : holders);
+        }
+        return nullptr;
+    }
+    if (!alsaOk(opened, "cannot open " + label, why)) {
+        return nullptr;
+    }
+    auto channel = std::make_shared<CAlsaChannel>(RawMidiHandle(raw));
+    if (!channel->configure(label, why)) {
+        return nullptr;
+    }
+    return channel;
+}
+
+}  // namespace
+
+unsigned CAlsaDriver::inputCount() {
+    return static_cast<unsigned>(listPorts(SND_RAWMIDI_STREAM_INPUT).size());
+}
+
+std::string CAlsaDriver::inputName(unsigned index) {
+    const std::vector<std::string> names = portNames(listPorts(SND_RAWMIDI_STREAM_INPUT));
+    return index < names.size() ? names[index] : std::string();
+}
+
+unsigned CAlsaDriver::outputCount() {
+    return static_cast<unsigned>(listPorts(SND_RAWMIDI_STREAM_OUTPUT).size());
+}
+
+std::string CAlsaDriver::outputName(unsigned index) {
+    const std::vector<std::string> names = portNames(listPorts(SND_RAWMIDI_STREAM_OUTPUT));
+    return index < names.size() ? names[index] : std::string();
+}
+
+std::unique_ptr<MidiOutput> CAlsaDriver::openOutput(int index, std::string* why) {
+    std::shared_ptr<CAlsaChannel> channel = openChannel(index, SND_RAWMIDI_STREAM_OUTPUT, why);
+    if (!channel) {
+        return nullptr;
+    }
+    return CRawOutput::create(std::move(channel), limits_, why);
+}
+
+std::unique_ptr<MidiInput> CAlsaDriver::openInput(int index, SysExHandler onSysEx, std::string* why) {
+    std::shared_ptr<CAlsaChannel> channel = openChannel(index, SND_RAWMIDI_STREAM_INPUT, why);
+    if (!channel) {
+        return nullptr;
+    }
+    return CRawInput::create(std::move(channel), std::move(onSysEx), why);
+}
+
+}  // namespace velmora::midi

@@ -1,0 +1,48 @@
+#pragma once
+// MIDI through ALSA's rawmidi interface, one port per rawmidi subdevice and direction. Rawmidi rather than
+// the sequencer: the sequencer drops a SysEx larger than its event buffer, and only a rawmidi drain tells
+// when the bytes have really left.
+
+#include <string>
+#include <vector>
+
+#include "midi/MidiDriver.h"
+#include "midi/drivers/stream/RawStream.h"
+
+namespace velmora::midi {
+
+// One rawmidi subdevice in one direction, as the control interface describes it.
+struct AlsaPort {
+    int card = 0;
+    int device = 0;
+    int subdevice = 0;
+    std::string deviceName;
+    std::string subdeviceName;
+};
+
+// What a port is called before equal names are told apart: its subdevice's name, else its device's, else
+// its address ("hw:1,0,0").
+std::string alsaPortName(const AlsaPort& port);
+
+// The names shown for a list of raw names, in the same order: each cut to kMaxDeviceNameBytes at a character
+// boundary, and the second, third, ... port of a name given " (2)", " (3)", ... so that a second copy of the
+// program can find the second device of a kind by name. The suffix always fits within the bound.
+std::vector<std::string> distinctPortNames(const std::vector<std::string>& rawNames);
+
+class CAlsaDriver : public MidiDriver {
+  public:
+    explicit CAlsaDriver(RawLimits limits = {}) : limits_(limits) {}
+
+    unsigned inputCount() override;
+    std::string inputName(unsigned index) override;
+    unsigned outputCount() override;
+    std::string outputName(unsigned index) override;
+
+    std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) override;
+    std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) override;
+
+  private:
+    const RawLimits limits_;
+};
+
+}  // namespace velmora::midi

@@ -1,0 +1,386 @@
+#include "midi/drivers/winmm/WinMmDriver.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cwchar>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "midi/SysExFramer.h"
+
+namespace velmora::midi {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr UINT kHeaderSize = static_cast<UINT>(sizeof(MIDIHDR));
+constexpr DWORD kInputBufferBytes = static_cast<DWORD>(kMaxSysExEntry);
+
+// How long a header may stay with the system after a reset before it is taken as lost.
+constexpr auto kReturnLimit = 2000ms;
+
+std::string toUtf8(const wchar_t* text, std::size_t maxChars) {
+    const int length = static_cast<int>(wcsnlen(text, maxChars));
+    if (length == 0) {
+        return {};
+    }
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) {
+        return {};
+    }
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+enum class Side { input, output };
+
+// Every multimedia call goes through here: true on MMSYSERR_NOERROR, otherwise the system's reason in *why.
+bool mmOk(MMRESULT result, Side side, const char* what, std::string* why) {
+    if (result == MMSYSERR_NOERROR) {
+        return true;
+    }
+    if (why != nullptr) {
+        wchar_t text[MAXERRORLENGTH] = {};
+        const MMRESULT described = side == Side::input ? midiInGetErrorTextW(result, text, MAXERRORLENGTH)
+                                                       : midiOutGetErrorTextW(result, text, MAXERRORLENGTH);
+        *why = std::string(what) + ": " +
+               (described == MMSYSERR_NOERROR ? toUtf8(text, MAXERRORLENGTH) : std::string("failed")) +
+               " (error " + std::to_string(result) + ")";
+    }
+    return false;
+}
+
+// The system writes a header's flags from its own thread while we poll them.
+DWORD flagsOf(MIDIHDR& header) {
+    return std::atomic_ref<DWORD>(header.dwFlags).load(std::memory_order_acquire);
+}
+
+bool checkIndex(int index, UINT count, const char* what, std::string* why) {
+    if (index >= 0 && static_cast<UINT>(index) < count) {
+        return true;
+    }
+    if (why != nullptr) {
+        *why = std::string("no MIDI ") + what + " " + std::to_string(index) + " (" + std::to_string(count) +
+               " found)";
+    }
+    return false;
+}
+
+// Sleeps of one millisecond, as the output's completion polling needs, rather than the default 15.6 ms.
+class CTimerResolution {
+  public:
+    CTimerResolution() : raised_(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+    ~CTimerResolution() {
+        if (raised_) {
+            timeEndPeriod(1);
+        }
+    }
+    CTimerResolution(const CTimerResolution&) = delete;
+    CTimerResolution& operator=(const CTimerResolution&) = delete;
+
+  private:
+    const bool raised_;
+};
+
+// ---- input ----
+
+// The receive buffer with its header. Heap-allocated on its own so that it can be left to the system if the
+// system never hands it back.
+struct InputBuffer {
+    MIDIHDR header{};
+    char bytes[kInputBufferBytes] = {};
+};
+
+class CWinMmInput final : public MidiInput {
+  public:
+    explicit CWinMmInput(SysExHandler onSysEx)
+        : buffer_(std::make_unique<InputBuffer>()), framer_(std::move(onSysEx)) {
+        buffer_->header.lpData = buffer_->bytes;
+        buffer_->header.dwBufferLength = kInputBufferBytes;
+    }
+
+    // Open, prepare, lend, start; each step only after the one before it worked.
+    bool start(UINT id, std::string* why) {
+        HMIDIIN opened = nullptr;
+        if (!mmOk(midiInOpen(&opened, id, reinterpret_cast<DWORD_PTR>(&CWinMmInput::onEvent),
+                             reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION),
+                  Side::input, "midiInOpen", why)) {
+            return false;
+        }
+        handle_ = opened;
+        if (!mmOk(midiInPrepareHeader(handle_, &buffer_->header, kHeaderSize), Side::input,
+                  "midiInPrepareHeader", why)) {
+            return false;
+        }
+        prepared_ = true;
+        if (!mmOk(midiInAddBuffer(handle_, &buffer_->header, kHeaderSize), Side::input, "midiInAddBuffer",
+                  why)) {
+            return false;
+        }
+        if (!mmOk(midiInStart(handle_), Side::input, "midiInStart", why)) {
+            return false;
+        }
+        started_ = true;
+        return true;
+    }
+
+    ~CWinMmInput() override {
+        {
+            // From here on nothing is delivered and the buffer is not lent again; a delivery under way
+            // finishes first.
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        if (started_) {
+            midiInStop(handle_);
+        }
+        if (handle_ == nullptr) {
+            return;
+        }
+        // Hands the buffer back through the callback.
+        midiInReset(handle_);
+        if (prepared_) {
+            const auto limit = std::chrono::steady_clock::now() + kReturnLimit;
+            while ((flagsOf(buffer_->header) & MHDR_INQUEUE) != 0 &&
+                   std::chrono::steady_clock::now() < limit) {
+                Sleep(1);
+            }
+            if (!mmOk(midiInUnprepareHeader(handle_, &buffer_->header, kHeaderSize), Side::input, "",
+                      nullptr)) {
+                // The system still holds the buffer: leaving it allocated is better than letting it write
+                // into freed memory.
+                static_cast<void>(buffer_.release());
+            }
+        }
+        midiInClose(handle_);
+    }
+
+  private:
+    static void CALLBACK onEvent(HMIDIIN handle, UINT message, DWORD_PTR instance, DWORD_PTR param1,
+                                 DWORD_PTR /*param2*/) {
+        if (message != MIM_LONGDATA && message != MIM_LONGERROR) {
+            return;  // short messages, open, close, errors
+        }
+        reinterpret_cast<CWinMmInput*>(instance)->onBuffer(handle, reinterpret_cast<MIDIHDR*>(param1),
+                                                           message == MIM_LONGDATA);
+    }
+
+    void onBuffer(HMIDIIN handle, MIDIHDR* header, bool valid) {
+        std::lock_guard lock(mutex_);
+        if (closing_ || header == nullptr) {
+            return;
+        }
+        const DWORD recorded = header->dwBytesRecorded;
+        // A buffer that comes back without data is the system letting go of it: it is not lent again.
+        if ((header->dwFlags & MHDR_DONE) == 0 || recorded == 0) {
+            return;
+        }
+        if (valid) {
+            const DWORD length = recorded < header->dwBufferLength ? recorded : header->dwBufferLength;
+            framer_.feed(Bytes(reinterpret_cast<const std::uint8_t*>(header->lpData), length));
+        } else {
+            framer_.reset();  // a malformed SysEx: whatever was collected of it is dropped
+        }
+        midiInAddBuffer(handle, header, kHeaderSize);
+    }
+
+    HMIDIIN handle_ = nullptr;
+    std::unique_ptr<InputBuffer> buffer_;
+    bool prepared_ = false;
+    bool started_ = false;
+    std::mutex mutex_;  // held by the callback while it delivers
+    bool closing_ = false;
+    SysExFramer framer_;
+};
+
+// ---- output ----
+
+// One message on its way: the bytes and the header the system reads them through, alive until the system
+// has finished with them, however long the sender waits.
+struct OutputJob {
+    std::vector<char> bytes;
+    MIDIHDR header{};
+    std::shared_ptr<SendCompletion> done;
+    bool abandoned = false;  // still pending when the output was closed
+};
+
+class CWinMmOutput final : public MidiOutput {
+  public:
+    bool start(UINT id, std::string* why) {
+        HMIDIOUT opened = nullptr;
+        if (!mmOk(midiOutOpen(&opened, id, 0, 0, CALLBACK_NULL), Side::output, "midiOutOpen", why)) {
+            return false;
+        }
+        handle_ = opened;
+        resolution_ = std::make_unique<CTimerResolution>();
+        waiter_ = std::thread([this] { watch(); });
+        return true;
+    }
+
+    ~CWinMmOutput() override {
+        close();
+        if (waiter_.joinable()) {
+            waiter_.join();
+        }
+        resolution_.reset();
+        if (handle_ != nullptr) {
+            midiOutClose(handle_);
+        }
+    }
+
+    bool send(Bytes message, std::shared_ptr<SendCompletion> done) override {
+        if (!done) {
+            return false;
+        }
+        auto job = std::make_shared<OutputJob>();
+        job->bytes.assign(message.begin(), message.end());
+        job->header.lpData = job->bytes.data();
+        job->header.dwBufferLength = static_cast<DWORD>(job->bytes.size());
+        job->done = std::move(done);
+        // Held while queuing: the system sends long messages in the order they were queued, each whole.
+        std::lock_guard lock(mutex_);
+        if (closed_ || handle_ == nullptr) {
+            return false;
+        }
+        if (!mmOk(midiOutPrepareHeader(handle_, &job->header, kHeaderSize), Side::output, "", nullptr)) {
+            return false;
+        }
+        if (!mmOk(midiOutLongMsg(handle_, &job->header, kHeaderSize), Side::output, "", nullptr)) {
+            midiOutUnprepareHeader(handle_, &job->header, kHeaderSize);
+            return false;
+        }
+        jobs_.push_back(std::move(job));
+        changed_.notify_all();
+        return true;
+    }
+
+    void close() override {
+        std::lock_guard lock(mutex_);
+        if (closed_) {
+            return;
+        }
+        closed_ = true;
+        for (const std::shared_ptr<OutputJob>& job : jobs_) {
+            job->abandoned = (flagsOf(job->header) & MHDR_DONE) == 0;
+        }
+        if (handle_ != nullptr && !jobs_.empty()) {
+            // Stops what is being sent and hands every queued header back marked done.
+            midiOutReset(handle_);
+        }
+        changed_.notify_all();
+    }
+
+  private:
+    // Polls the oldest message's done flag every millisecond and finishes it.
+    void watch() {
+        std::unique_lock lock(mutex_);
+        std::chrono::steady_clock::time_point giveUpAt{};
+        for (;;) {
+            if (jobs_.empty()) {
+                if (closed_) {
+                    return;
+                }
+                changed_.wait(lock);
+                continue;
+            }
+            const std::shared_ptr<OutputJob> job = jobs_.front();
+            if ((flagsOf(job->header) & MHDR_DONE) != 0) {
+                jobs_.pop_front();
+                const bool sent = !job->abandoned;
+                lock.unlock();
+                midiOutUnprepareHeader(handle_, &job->header, kHeaderSize);
+                job->done->finish(sent);
+                lock.lock();
+                continue;
+            }
+            if (closed_) {
+                if (giveUpAt == std::chrono::steady_clock::time_point{}) {
+                    giveUpAt = std::chrono::steady_clock::now() + kReturnLimit;
+                } else if (std::chrono::steady_clock::now() >= giveUpAt) {
+                    // The system kept the header after a reset: its memory stays with the system for good.
+                    jobs_.pop_front();
+                    static_cast<void>(new std::shared_ptr<OutputJob>(job));
+                    lock.unlock();
+                    job->done->finish(false);
+                    lock.lock();
+                    continue;
+                }
+            }
+            changed_.wait_for(lock, 1ms);
+        }
+    }
+
+    HMIDIOUT handle_ = nullptr;
+    std::unique_ptr<CTimerResolution> resolution_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::shared_ptr<OutputJob>> jobs_;
+    bool closed_ = false;
+    std::thread waiter_;
+};
+
+}  // namespace
+
+unsigned CWinMmDriver::inputCount() {
+    return midiInGetNumDevs();
+}
+
+std::string CWinMmDriver::inputName(unsigned index) {
+    MIDIINCAPSW caps{};
+    if (!mmOk(midiInGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), Side::input, "", nullptr)) {
+        return {};
+    }
+    return boundedName(toUtf8(caps.szPname, MAXPNAMELEN));
+}
+
+unsigned CWinMmDriver::outputCount() {
+    return midiOutGetNumDevs();
+}
+
+std::string CWinMmDriver::outputName(unsigned index) {
+    MIDIOUTCAPSW caps{};
+    if (!mmOk(midiOutGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), Side::output, "", nullptr)) {
+        return {};
+    }
+    return boundedName(toUtf8(caps.szPname, MAXPNAMELEN));
+}
+
+std::unique_ptr<MidiOutput> CWinMmDriver::openOutput(int index, std::string* why) {
+    if (!checkIndex(index, midiOutGetNumDevs(), "output", why)) {
+        return nullptr;
+    }
+    auto output = std::make_unique<CWinMmOutput>();
+    if (!output->start(static_cast<UINT>(index), why)) {
+        return nullptr;
+    }
+    return output;
+}
+
+std::unique_ptr<MidiInput> CWinMmDriver::openInput(int index, SysExHandler onSysEx, std::string* why) {
+    if (!checkIndex(index, midiInGetNumDevs(), "input", why)) {
+        return nullptr;
+    }
+    auto input = std::make_unique<CWinMmInput>(std::move(onSysEx));
+    if (!input->start(static_cast<UINT>(index), why)) {
+        return nullptr;  // the destructor undoes the steps that worked
+    }
+    return input;
+}
+
+}  // namespace velmora::midi

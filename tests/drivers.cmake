@@ -1,0 +1,9 @@
+# MIDI drivers: the stream driver over a pty, the reader and writer it shares with ALSA, and the parts of the
+# ALSA driver that run without sound hardware.
+if(TARGET velmora_midi_stream)
+    velmora_test(test_stream_driver SOURCES test_stream_driver.cpp LIBS velmora_midi_stream LABELS threads)
+    velmora_test(test_stream_raw SOURCES test_stream_raw.cpp LIBS velmora_midi_stream LABELS threads)
+endif()
+if(TARGET velmora_midi_alsa)
+    velmora_test(test_alsa_driver SOURCES test_alsa_driver.cpp LIBS velmora_midi_platform)
+endif()
