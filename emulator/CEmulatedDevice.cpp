@@ -88,12 +88,14 @@ CEmulatedDevice::CEmulatedDevice(std::shared_ptr<midi::LoopbackInputEnd> toHost,
     : config_(std::move(config)),
       toHost_(std::move(toHost)),
       fromHost_(std::move(fromHost)),
-      initial_(emulator::initialFlash(config_.scenario)),
+      initial_(config_.startFlash.size() == kFlashSize ? config_.startFlash
+                                                       : emulator::initialFlash(config_.scenario)),
       link_(linkSpeed(config_.scenario.link)),
       flash_(initial_),
       eraseRefusalsLeft_(config_.scenario.refuseErase.count),
       blockRefusalsLeft_(config_.scenario.refuseBlock.count),
-      answersToDrop_(config_.scenario.dropBlock.count) {
+      answersToDrop_(config_.scenario.dropBlock.count),
+      lossState_(config_.scenario.loss.count) {
     // The host's send completes only once the bytes would have crossed the wire.
     const double rate = config_.timeScale > 0 ? link_.bytesPerSecond / config_.timeScale : 0.0;
     fromHost_->setSendTime(scaled(link_.perMessage), rate);
@@ -416,6 +418,15 @@ void CEmulatedDevice::handleWrite(const DeviceRequest& r, const std::string& raw
 }
 
 void CEmulatedDevice::answer(std::vector<std::uint8_t> bytes, const std::string& what) {
+    if (config_.scenario.loss.active() && lostAtRandom()) {
+        {
+            std::lock_guard lock(mutex_);
+            ++counters_.faultsApplied;
+            ++counters_.answersLost;
+        }
+        note(TranscriptLine::Kind::Note, what + " lost (lose)");
+        return;
+    }
     if (config_.scenario.chatter) {
         sendChatter();
         // MIDI 1.0 lets real-time bytes appear anywhere, even inside a SysEx; a receiver must not end the
@@ -433,6 +444,12 @@ void CEmulatedDevice::answer(std::vector<std::uint8_t> bytes, const std::string&
         count(&EmulatorCounters::answersLost);
         note(TranscriptLine::Kind::Note, "not delivered: the host's input is not open");
     }
+}
+
+bool CEmulatedDevice::lostAtRandom() {
+    // A 64-bit linear congruential step: the same seed loses the same answers on every machine.
+    lossState_ = lossState_ * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (lossState_ >> 33) % 100 < config_.scenario.loss.k;
 }
 
 void CEmulatedDevice::sendChatter() {

@@ -56,6 +56,9 @@ struct EmulatorConfig {
     std::string inputName = "Velmora";   // the host's MIDI IN: the device writes its answers there
     std::string outputName = "Velmora";  // the host's MIDI OUT: the device reads the requests there
     Scenario scenario;
+    // The flash the device starts with, when it is not the scenario's: a device that an interrupted update
+    // left behind. Used only when it holds exactly the 4 MiB of flash.
+    std::vector<std::uint8_t> startFlash;
     FlashTimes flashTimes;
     // Every time (link, flash, late answers) is multiplied by this; use the factor given to Timing::scaled
     // so that device and host time-outs shrink together. 0: no time at all.
@@ -138,6 +141,7 @@ class CEmulatedDevice {
     void handleWrite(const DeviceRequest& r, const std::string& raw);
     void answer(std::vector<std::uint8_t> bytes, const std::string& what);
     void sendChatter();
+    bool lostAtRandom();
     // Spends the link's time for a message of `bytes`; false when the device is being stopped.
     bool wireTime(std::size_t bytes);
     void unplug();
@@ -182,6 +186,7 @@ class CEmulatedDevice {
     bool lateUsed_ = false;
     bool unplugged_ = false;
     std::size_t chatterNext_ = 0;
+    std::uint64_t lossState_;
 
     std::thread thread_;  // last: starts once everything it uses exists
 };

@@ -141,10 +141,6 @@ DeviceRequest parseUniversal(ByteSpan m) {
     return r;
 }
 
-void put(std::vector<std::uint8_t>& out, std::initializer_list<std::uint8_t> bytes) {
-    out.insert(out.end(), bytes.begin(), bytes.end());
-}
-
 }  // namespace
 
 DeviceRequest parseRequest(ByteSpan m, std::uint8_t model) {
@@ -206,9 +202,16 @@ std::vector<std::uint8_t> doneAnswer(std::uint8_t model) {
 }
 
 std::vector<std::uint8_t> identityAnswer(std::uint8_t model, std::array<std::uint8_t, 4> version) {
-    std::vector<std::uint8_t> out;
-    put(out, {kStart, kUniversalNonRealTime, kOwnDeviceNumber, kGeneralInformation, kIdentityReplySubId,
-              kManufacturer, model, 0x00, 0x00, 0x00});
+    std::vector<std::uint8_t> out = {kStart,
+                                     kUniversalNonRealTime,
+                                     kOwnDeviceNumber,
+                                     kGeneralInformation,
+                                     kIdentityReplySubId,
+                                     kManufacturer,
+                                     model,
+                                     0x00,
+                                     0x00,
+                                     0x00};
     for (const std::uint8_t v : version) {
         out.push_back(v & 0x7F);
     }

@@ -16,9 +16,9 @@ constexpr std::uint32_t kMaxCount = 1000000;
 constexpr std::uint32_t kMaxDelayMs = 600000;
 constexpr std::uint32_t kMaxDataByte = 0x7F;  // everything inside a SysEx message is a 7-bit data byte
 
-constexpr std::array<std::string_view, 10> kValueKeys = {
-    "model",      "boot",       "mode",       "refuse-erase", "refuse-block",
-    "drop-block", "late-block", "end-status", "unplug",       "link"};
+constexpr std::array<std::string_view, 11> kValueKeys = {
+    "model",      "boot",       "mode",   "refuse-erase", "refuse-block", "drop-block",
+    "late-block", "end-status", "unplug", "link",         "lose"};
 constexpr std::array<std::string_view, 4> kFlagKeys = {"bad-read", "silent", "chatter", "done-reply"};
 
 std::string knownKeys() {
@@ -171,6 +171,15 @@ std::string applyItem(std::string_view key, std::string_view value, bool hasValu
                    " (the first message is 1)";
         }
         s.unplugAt = *v;
+    } else if (key == "lose") {
+        CountedFault loss;
+        if (std::string why = parsePair(key, value, "SEED", kMaxCount, loss); !why.empty()) {
+            return why;
+        }
+        if (loss.k > 100) {
+            return item + ": the share of answers lost is a percentage from 1 to 100";
+        }
+        s.loss = loss;
     } else if (key == "link") {
         if (value == "none") {
             s.link = Link::None;
@@ -277,6 +286,7 @@ std::string describeScenario(const Scenario& s) {
     pair("refuse-block", s.refuseBlock);
     pair("drop-block", s.dropBlock);
     pair("late-block", s.lateBlock);
+    pair("lose", s.loss);
     if (s.badRead) {
         add("bad-read");
     }
@@ -311,6 +321,7 @@ std::string_view scenarioHelp() {
            "  refuse-block=K:N   block K refused (status 1) N times, then written\n"
            "  drop-block=K:N     block K written but its answer lost N times\n"
            "  late-block=K:MS    the first answer to block K sent MS ms late\n"
+           "  lose=P:SEED        each answer lost with a chance of P percent, drawn from SEED\n"
            "  bad-read           every ReadReply carries a wrong checksum\n"
            "  silent             answers nothing and changes nothing\n"
            "  end-status=S       the status that answers EndUpdateRequest (default 0)\n"

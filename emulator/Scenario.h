@@ -40,6 +40,7 @@ struct Scenario {
     CountedFault refuseBlock;    // refuse-block=K:N  status 1, N times
     CountedFault dropBlock;      // drop-block=K:N  written, answer lost N times
     CountedFault lateBlock;      // late-block=K:MS  first answer MS ms late
+    CountedFault loss;           // lose=P:SEED  each answer lost with a chance of P percent
     bool badRead = false;        // bad-read  every ReadReply's checksum wrong
     bool silent = false;         // silent  answers nothing, changes nothing
     std::uint8_t endStatus = 0;  // end-status=S

@@ -42,6 +42,10 @@ const Accepted kAccepted[] = {
      [](Scenario& s) {
          s.lateBlock = {7, 1500};
      }},
+    {"answers lost at random", "lose=5:42",
+     [](Scenario& s) {
+         s.loss = {5, 42};
+     }},
     {"wrong read checksum", "bad-read", [](Scenario& s) { s.badRead = true; }},
     {"silent", "silent", [](Scenario& s) { s.silent = true; }},
     {"end status", "end-status=5", [](Scenario& s) { s.endStatus = 5; }},
@@ -105,6 +109,7 @@ const Refused kRefused[] = {
     {"delay of zero", "late-block=2:0", "MS must be"},
     {"number overflowing 32 bits", "refuse-block=99999999999:1", "refuse-block=99999999999:1"},
     {"unplug at zero", "unplug=0", "unplug=0"},
+    {"loss above a hundred percent", "lose=101:1", "percentage"},
     {"unknown link", "link=wifi", "link=wifi"},
     {"unknown mode", "mode=maybe", "mode=maybe"},
     {"boot version too short", "boot=1.0", "boot=1.0"},
