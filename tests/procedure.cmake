@@ -1,3 +1,7 @@
 velmora_test(test_update_procedure SOURCES test_update_procedure.cpp LIBS velmora_update velmora_emulator
              LABELS threads)
 target_include_directories(test_update_procedure PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+
+# Not labelled threads: the sweeps repeat what the procedure tests cover under ThreadSanitizer, hundreds of times.
+velmora_test(test_fault_sweep SOURCES test_fault_sweep.cpp LIBS velmora_update velmora_emulator)
+target_include_directories(test_fault_sweep PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

@@ -298,26 +298,12 @@ class ScriptedUpdate : public ::testing::Test {
     std::unique_ptr<CUpdateCore> core;
 };
 
-// A ReadReply carrying `data`, with its checksum.
-Bytes readReply(const Bytes& data) {
-    Bytes m = {0xF0, 0x52, 0x00, 0x63, 0x60, 0x04, 0x30, 0x00, 0x00, static_cast<std::uint8_t>(data.size()),
-               0x00};
-    Bytes packed(packedLength(data.size()));
-    pack7(packed.data(), data.data(), data.size());
-    m.insert(m.end(), packed.begin(), packed.end());
-    std::uint8_t crc[5];
-    encode7x5(checksum32(data.data(), data.size()), crc);
-    m.insert(m.end(), crc, crc + 5);
-    m.push_back(0xF7);
-    return m;
-}
-
 // A device that answers everything with success: identity 0x63, read-back "0.99".
 std::optional<Bytes> agreeable(const Bytes& r, int) {
     if (ScriptedDevice::isIdentityRequest(r))
         return ScriptedDevice::identity(0x63);
     if (ScriptedDevice::isCode(r, 0x60))
-        return readReply({'0', '.', '9', '9'});
+        return ScriptedDevice::readReply({'0', '.', '9', '9'});
     return ScriptedDevice::status(0x63, 0);
 }
 
@@ -405,7 +391,7 @@ TEST_F(ScriptedUpdate, ShortReadBackDoesNotReuseStaleBytes) {
     start(
         [&shortRead](const Bytes& r, int n) -> std::optional<Bytes> {
             if (ScriptedDevice::isCode(r, 0x60)) {
-                return readReply(shortRead ? Bytes{'1', '.'} : Bytes{'1', '.', '0', '0'});
+                return ScriptedDevice::readReply(shortRead ? Bytes{'1', '.'} : Bytes{'1', '.', '0', '0'});
             }
             return agreeable(r, n);
         },

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "update/Codec.h"
 
 namespace velmora::testing {
 
@@ -42,6 +43,20 @@ class ScriptedDevice {
     }
     static Bytes identity(std::uint8_t code) {
         return {0xF0, 0x7E, 0x00, 0x06, 0x02, 0x52, code, 0x00, 0x00, 0x00, 0x31, 0x30, 0x30, 0x30, 0xF7};
+    }
+    // A ReadReply carrying `data`, with its checksum.
+    static Bytes readReply(const Bytes& data, std::uint8_t code = 0x63) {
+        Bytes m = {0xF0, 0x52, 0x00, code, 0x60,
+                   0x04, 0x30, 0x00, 0x00, static_cast<std::uint8_t>(data.size()),
+                   0x00};
+        Bytes packed(packedLength(data.size()));
+        pack7(packed.data(), data.data(), data.size());
+        m.insert(m.end(), packed.begin(), packed.end());
+        std::uint8_t crc[5];
+        encode7x5(checksum32(data.data(), data.size()), crc);
+        m.insert(m.end(), crc, crc + 5);
+        m.push_back(0xF7);
+        return m;
     }
     static bool isIdentityRequest(const Bytes& m) { return m.size() == 6 && m[1] == 0x7E && m[4] == 0x01; }
     static bool isCode(const Bytes& m, std::uint8_t code) {
