@@ -24,9 +24,12 @@
 #include <vector>
 
 #include "midi/drivers/stream/StreamDriver.h"
+#include "support/PtyMaster.h"
 
 namespace velmora::midi {
 namespace {
+
+using testing::CPtyMaster;
 
 using namespace std::chrono_literals;
 using Message = std::vector<std::uint8_t>;
@@ -51,76 +54,6 @@ Message join(std::initializer_list<Message> parts) {
     }
     return out;
 }
-
-// The device side of a pty.
-class CPtyMaster {
-  public:
-    CPtyMaster() {
-        fd_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (fd_ >= 0 && ::grantpt(fd_) == 0 && ::unlockpt(fd_) == 0) {
-            std::array<char, 128> name{};
-            if (::ptsname_r(fd_, name.data(), name.size()) == 0) {
-                path_ = name.data();
-            }
-            ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
-        }
-    }
-    ~CPtyMaster() { hangUp(); }
-    CPtyMaster(const CPtyMaster&) = delete;
-    CPtyMaster& operator=(const CPtyMaster&) = delete;
-
-    const std::string& path() const { return path_; }
-    bool ok() const { return fd_ >= 0 && !path_.empty(); }
-
-    void hangUp() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-    bool write(const Message& bytes) {
-        std::size_t done = 0;
-        const auto end = std::chrono::steady_clock::now() + kLimit;
-        while (done < bytes.size() && std::chrono::steady_clock::now() < end) {
-            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-            } else {
-                pollfd p{fd_, POLLOUT, 0};
-                ::poll(&p, 1, 10);
-            }
-        }
-        return done == bytes.size();
-    }
-
-    // Up to `count` bytes, waiting at most `limit` for them.
-    Message read(std::size_t count, std::chrono::milliseconds limit) {
-        Message out;
-        std::array<std::uint8_t, 4096> buffer{};
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (out.size() < count && std::chrono::steady_clock::now() < end) {
-            pollfd p{fd_, POLLIN, 0};
-            ::poll(&p, 1, 10);
-            const ssize_t n = ::read(fd_, buffer.data(), std::min(buffer.size(), count - out.size()));
-            if (n > 0) {
-                out.insert(out.end(), buffer.begin(), buffer.begin() + n);
-            }
-        }
-        return out;
-    }
-
-    // The slave's settings (a pty's master reports its slave's).
-    termios settings() const {
-        termios t{};
-        ::tcgetattr(fd_, &t);
-        return t;
-    }
-
-  private:
-    int fd_ = -1;
-    std::string path_;
-};
 
 // Entries the input handler receives, on the reader's thread.
 class CInbox {
