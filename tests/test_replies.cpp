@@ -3,6 +3,8 @@
 // while a device floods the port.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <chrono>
 #include <cstring>
@@ -58,10 +60,10 @@ Vec withByte(Vec m, std::size_t pos, std::uint8_t value) {
 // A message longer than one input buffer whose second piece reads like `piece`; the first piece comes from
 // another maker and is dropped.
 Vec longMessageEndingIn(const Vec& piece) {
-    Vec m(8192, 0x00);
+    Vec m(8192 + piece.size(), 0x00);
     m[0] = 0xF0;
     m[1] = 0x41;
-    m.insert(m.end(), piece.begin(), piece.end());
+    std::copy(piece.begin(), piece.end(), m.begin() + 8192);
     return m;
 }
 
