@@ -1,0 +1,160 @@
+// The instance lock as a lock file held with flock(). The kernel drops the lock with the last descriptor of
+// the open file, so a copy that crashes or is killed frees its number at once. The file itself stays:
+// removing it could pull it from under another process that has just opened it.
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "app/CInstanceLock.h"
+
+namespace velmora::app {
+
+namespace {
+
+constexpr const char* kPrivateDirName = "velmora-updater";
+
+// Only this user can add, remove or replace entries in it.
+bool isPrivateDirectory(const struct stat& st) {
+    return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The directory as a descriptor, when it is private; the checks are made on what was opened, not on the path.
+int openPrivateDirectory(const std::string& path) {
+    if (path.empty() || path.front() != '/') {
+        return -1;  // a relative path would depend on the current directory
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !isPrivateDirectory(st)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string absoluteEnv(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] != '/') {
+        return {};
+    }
+    return value;
+}
+
+std::string homeDirectory() {
+    std::string home = absoluteEnv("HOME");
+    if (home.empty()) {
+        if (const passwd* pw = ::getpwuid(geteuid()); pw != nullptr && pw->pw_dir != nullptr) {
+            home = pw->pw_dir;
+        }
+    }
+    return home;
+}
+
+std::string fallbackDirectory() {
+    std::string cache = absoluteEnv("XDG_CACHE_HOME");
+    if (cache.empty()) {
+        const std::string home = homeDirectory();
+        if (home.empty() || home.front() != '/') {
+            return {};
+        }
+        cache = home + "/.cache";
+    }
+    ::mkdir(cache.c_str(), 0700);  // an existing one is fine: only our own directory below must be private
+    return cache + "/" + kPrivateDirName;
+}
+
+// The directory for lock files as a descriptor and its path; -1 when there is none.
+int openLockDirectory(std::string* path) {
+    std::string dir = absoluteEnv("XDG_RUNTIME_DIR");
+    int fd = openPrivateDirectory(dir);
+    if (fd < 0) {
+        dir = fallbackDirectory();
+        if (dir.empty()) {
+            return -1;
+        }
+        ::mkdir(dir.c_str(), 0700);
+        fd = openPrivateDirectory(dir);
+    }
+    if (fd >= 0 && path != nullptr) {
+        *path = dir;
+    }
+    return fd;
+}
+
+bool isSafeFileNameByte(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_' || c == '(' || c == ')';
+}
+
+}  // namespace
+
+std::string lockFileName(const std::string& name) {
+    std::string file = name;
+    for (char& c : file) {
+        if (!isSafeFileNameByte(c)) {
+            c = '_';
+        }
+    }
+    return file + ".lock";
+}
+
+std::string instanceLockDirectory() {
+    std::string path;
+    const int fd = openLockDirectory(&path);
+    if (fd < 0) {
+        return {};
+    }
+    ::close(fd);
+    return path;
+}
+
+CInstanceLock::CInstanceLock(const std::string& name) {
+    const int dir = openLockDirectory(nullptr);
+    if (dir < 0) {
+        return;
+    }
+    // O_NOFOLLOW: a planted symbolic link must not lead the lock (and O_CREAT) elsewhere. O_NONBLOCK: a
+    // planted FIFO must not hang the start. O_CLOEXEC: a program this one starts must not keep the number
+    // taken.
+    const int fd = ::openat(dir, lockFileName(name).c_str(),
+                            O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    ::close(dir);
+    if (fd < 0) {
+        return;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        ::close(fd);
+        return;
+    }
+    int rc = 0;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        ::close(fd);  // EWOULDBLOCK: another process holds this number
+        return;
+    }
+    fd_ = fd;
+}
+
+CInstanceLock::~CInstanceLock() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+bool CInstanceLock::held() const {
+    return fd_ >= 0;
+}
+
+}  // namespace velmora::app

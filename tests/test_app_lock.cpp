@@ -1,0 +1,208 @@
+// The per-login instance lock on Linux: where its files go, who can hold a name, and that nothing another
+// user plants and nothing this process leaves behind or hands to its children can take a number away.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/CInstanceLock.h"
+
+extern char** environ;
+
+namespace velmora::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTitle1 = "Kivo R3ex System v1.21 Updater";
+const std::string kTitle2 = "Kivo R3ex System v1.21 Updater (2)";
+
+// A scratch home: a runtime directory, a cache directory and a home, with the environment pointing at them
+// for the test's length.
+class LockTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/velmora-lock-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root = pattern;
+        runtime = root / "runtime";
+        cache = root / "cache";
+        home = root / "home";
+        for (const fs::path& dir : {runtime, cache, home}) {
+            fs::create_directory(dir);
+            ::chmod(dir.c_str(), 0700);
+        }
+        for (const char* name : {"XDG_RUNTIME_DIR", "XDG_CACHE_HOME", "HOME"}) {
+            const char* value = std::getenv(name);
+            saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        }
+        ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+        ::setenv("HOME", home.c_str(), 1);
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved) {
+            if (value) {
+                ::setenv(name.c_str(), value->c_str(), 1);
+            } else {
+                ::unsetenv(name.c_str());
+            }
+        }
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+
+  public:
+    fs::path root, runtime, cache, home;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+};
+
+TEST_F(LockTest, ANameHeldHereIsRefusedToASecondHolderAndFreeAgainOnceReleased) {
+    auto first = std::make_unique<CInstanceLock>(kTitle1);
+    ASSERT_TRUE(first->held());
+    EXPECT_FALSE(CInstanceLock(kTitle1).held()) << "two holders of one instance number";
+    first.reset();
+    EXPECT_TRUE(CInstanceLock(kTitle1).held()) << "a released number stayed taken";
+}
+
+TEST_F(LockTest, DifferentNamesDoNotBlockEachOther) {
+    CInstanceLock one(kTitle1);
+    CInstanceLock two(kTitle2);
+    EXPECT_TRUE(one.held());
+    EXPECT_TRUE(two.held());
+}
+
+TEST_F(LockTest, TheLockFileIsNamedAfterTheTitleMadeSafeAndLivesInThePrivateRuntimeDirectory) {
+    EXPECT_EQ(lockFileName(kTitle2), "Kivo_R3ex_System_v1.21_Updater_(2).lock");
+    EXPECT_EQ(lockFileName("../up/out"), ".._up_out.lock") << "a name must not reach another directory";
+    CInstanceLock lock(kTitle2);
+    ASSERT_TRUE(lock.held());
+    EXPECT_EQ(instanceLockDirectory(), runtime.string());
+    EXPECT_TRUE(fs::is_regular_file(runtime / lockFileName(kTitle2)));
+}
+
+TEST_F(LockTest, AFileLeftByAnEndedCopyDoesNotKeepItsNumberTaken) {
+    { std::ofstream left(runtime / lockFileName(kTitle1)); }
+    EXPECT_TRUE(CInstanceLock(kTitle1).held());
+}
+
+struct DirectoryRow {
+    const char* description;
+    std::function<void(LockTest&)> arrange;
+    std::function<fs::path(LockTest&)> expected;  // empty path: no directory at all
+};
+
+class LockDirectoryTest : public LockTest, public ::testing::WithParamInterface<DirectoryRow> {};
+
+TEST_P(LockDirectoryTest, ChoosesOnlyADirectoryNoOtherUserCanWriteTo) {
+    const DirectoryRow& row = GetParam();
+    row.arrange(*this);
+    const fs::path expected = row.expected(*this);
+    EXPECT_EQ(instanceLockDirectory(), expected.string()) << row.description;
+    CInstanceLock lock(kTitle1);
+    EXPECT_EQ(lock.held(), !expected.empty()) << row.description;
+    if (!expected.empty()) {
+        struct stat st {};
+        ASSERT_EQ(::stat(expected.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0077, 0u) << row.description << ": the directory is open to others";
+        EXPECT_TRUE(fs::exists(expected / lockFileName(kTitle1))) << row.description;
+    }
+}
+
+const DirectoryRow kDirectoryRows[] = {
+    {"a private runtime directory is used as it is", [](LockTest&) {}, [](LockTest& t) { return t.runtime; }},
+    {"a group-writable runtime directory is passed over for a private one in the cache",
+     [](LockTest& t) { ::chmod(t.runtime.c_str(), 0770); },
+     [](LockTest& t) { return t.cache / "velmora-updater"; }},
+    {"a world-writable sticky runtime directory (like /tmp) is passed over",
+     [](LockTest& t) { ::chmod(t.runtime.c_str(), 01777); },
+     [](LockTest& t) { return t.cache / "velmora-updater"; }},
+    {"without a runtime directory the cache is used", [](LockTest&) { ::unsetenv("XDG_RUNTIME_DIR"); },
+     [](LockTest& t) { return t.cache / "velmora-updater"; }},
+    {"a relative runtime directory is not trusted",
+     [](LockTest&) { ::setenv("XDG_RUNTIME_DIR", "runtime", 1); },
+     [](LockTest& t) { return t.cache / "velmora-updater"; }},
+    {"without a cache directory setting, ~/.cache is used (and made)",
+     [](LockTest&) {
+         ::unsetenv("XDG_RUNTIME_DIR");
+         ::unsetenv("XDG_CACHE_HOME");
+     },
+     [](LockTest& t) { return t.home / ".cache" / "velmora-updater"; }},
+    {"a runtime directory that is a symbolic link is not followed",
+     [](LockTest& t) {
+         fs::create_symlink(t.runtime, t.root / "link");
+         ::setenv("XDG_RUNTIME_DIR", (t.root / "link").c_str(), 1);
+     },
+     [](LockTest& t) { return t.cache / "velmora-updater"; }},
+    {"an existing cache directory of ours that others can write to is refused, and nothing is locked",
+     [](LockTest& t) {
+         ::unsetenv("XDG_RUNTIME_DIR");
+         fs::create_directory(t.cache / "velmora-updater");
+         ::chmod((t.cache / "velmora-updater").c_str(), 0777);
+     },
+     [](LockTest&) { return fs::path(); }},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, LockDirectoryTest, ::testing::ValuesIn(kDirectoryRows));
+
+TEST_F(LockTest, ASymbolicLinkPlantedAtTheLockFilesNameIsNotFollowed) {
+    const fs::path target = root / "victim";
+    fs::create_symlink(target, runtime / lockFileName(kTitle1));
+    EXPECT_FALSE(CInstanceLock(kTitle1).held());
+    EXPECT_FALSE(fs::exists(target)) << "the lock created a file where the link pointed";
+}
+
+TEST_F(LockTest, AProgramStartedWhileTheLockIsHeldDoesNotInheritIt) {
+    auto lock = std::make_unique<CInstanceLock>(kTitle1);
+    ASSERT_TRUE(lock->held());
+    pid_t child = 0;
+    char sleepPath[] = "/bin/sleep";
+    char seconds[] = "30";
+    char* argv[] = {sleepPath, seconds, nullptr};
+    ASSERT_EQ(::posix_spawn(&child, sleepPath, nullptr, nullptr, argv, environ), 0);
+    lock.reset();
+    const bool freed = CInstanceLock(kTitle1).held();
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(freed) << "the started program kept the number taken after this process let it go";
+}
+
+TEST_F(LockTest, ACopyKilledOutrightFreesItsNumberAtOnce) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CInstanceLock held(kTitle1);
+        const char state = held.held() ? 'y' : 'n';
+        (void)!::write(ready[1], &state, 1);
+        for (;;) {
+            ::pause();
+        }
+    }
+    ::close(ready[1]);
+    char state = 0;
+    ASSERT_EQ(::read(ready[0], &state, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(state, 'y');
+    EXPECT_FALSE(CInstanceLock(kTitle1).held());
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(CInstanceLock(kTitle1).held()) << "a killed copy's number stayed taken";
+}
+
+}  // namespace
+}  // namespace velmora::app
