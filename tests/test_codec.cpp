@@ -1,7 +1,9 @@
 // The 7-bit codec and the checksum: golden vectors, exact round trips, and no access outside the given
 // lengths.
 #include <gtest/gtest.h>
+
 #include <zlib.h>
+#include <ostream>
 
 #include <cstdint>
 #include <string>
@@ -25,6 +27,11 @@ struct Encode7x5Case {
     std::uint32_t value;
     Bytes bytes;
 };
+
+// Test names show the case, not a dump of its bytes.
+void PrintTo(const Encode7x5Case& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class Encode7x5Golden : public ::testing::TestWithParam<Encode7x5Case> {};
 
@@ -139,6 +146,11 @@ struct ChecksumCase {
     const char* text;
     std::uint32_t expected;
 };
+
+// Test names show the case, not a dump of its bytes.
+void PrintTo(const ChecksumCase& c, std::ostream* os) {
+    *os << "checksum of \"" << c.text << "\"";
+}
 
 class ChecksumGolden : public ::testing::TestWithParam<ChecksumCase> {};
 

@@ -1,6 +1,8 @@
 // The SysEx framer: what a stream of MIDI bytes becomes as input entries, however the stream is split.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <vector>
 
 #include "midi/SysExFramer.h"
@@ -46,6 +48,11 @@ struct FramerCase {
     Bytes stream;
     Entries expected;
 };
+
+// Test names show the case, not a dump of its bytes.
+void PrintTo(const FramerCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class FramerTable : public ::testing::TestWithParam<FramerCase> {};
 

@@ -2,6 +2,8 @@
 // send.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <chrono>
 #include <future>
 #include <thread>
@@ -155,6 +157,11 @@ struct NameCase {
     std::string platformName;
     std::string expected;
 };
+
+// Test names show the case, not a dump of its bytes.
+void PrintTo(const NameCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class DeviceNameBound : public ::testing::TestWithParam<NameCase> {};
 

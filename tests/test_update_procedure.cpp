@@ -3,6 +3,8 @@
 // can fail or be aborted.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -187,6 +189,11 @@ struct FailureCase {
     const char* message;  // nullptr: no message box
     bool completes;
 };
+
+// Test names show the case, not a dump of its bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class EmulatedFailure : public EmulatedUpdate, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -413,6 +420,11 @@ struct AbortCase {
     const char* what;
     std::uint8_t heldCode;  // the request whose answer is held back; 0xFF: the identity request
 };
+
+// Test names show the case, not a dump of its bytes.
+void PrintTo(const AbortCase& c, std::ostream* os) {
+    *os << c.what;
+}
 
 class AbortAtWait : public ScriptedUpdate, public ::testing::WithParamInterface<AbortCase> {};
 
