@@ -215,6 +215,13 @@ ScenarioParse parseScenario(std::string_view text) {
     if (trim(text).empty()) {
         return result;
     }
+    // Every refusal hands back the default scenario: a caller who ignores the error must not run the keys
+    // that came before the bad item.
+    const auto refuse = [&result](std::string why) {
+        result.error = std::move(why);
+        result.scenario = Scenario{};
+        return result;
+    };
     std::string seen = ",";  // keys applied so far, each followed by a comma
     std::size_t position = 0;
     int itemNumber = 0;
@@ -224,29 +231,22 @@ ScenarioParse parseScenario(std::string_view text) {
         const std::string_view item = trim(text.substr(position, end - position));
         ++itemNumber;
         if (item.empty()) {
-            result.error = "item " + std::to_string(itemNumber) +
-                           " is empty (two commas in a row, or a "
-                           "comma at either end)";
-            return result;
+            return refuse("item " + std::to_string(itemNumber) +
+                          " is empty (two commas in a row, or a comma at either end)");
         }
         const std::size_t equals = item.find('=');
         const bool hasValue = equals != std::string_view::npos;
         const std::string_view key = trim(item.substr(0, equals));
         const std::string_view value = hasValue ? trim(item.substr(equals + 1)) : std::string_view{};
         if (key.empty()) {
-            result.error = "item '" + std::string(item) + "' has no key before '='";
-            return result;
+            return refuse("item '" + std::string(item) + "' has no key before '='");
         }
         const std::string marker = std::string(key) + ",";
         if (seen.find("," + marker) != std::string::npos) {
-            result.error = "duplicate key '" + std::string(key) + "': give each key once";
-            return result;
+            return refuse("duplicate key '" + std::string(key) + "': give each key once");
         }
-        std::string why = applyItem(key, value, hasValue, result.scenario);
-        if (!why.empty()) {
-            result.error = std::move(why);
-            result.scenario = Scenario{};
-            return result;
+        if (std::string why = applyItem(key, value, hasValue, result.scenario); !why.empty()) {
+            return refuse(std::move(why));
         }
         seen += marker;
         if (comma == std::string_view::npos) {
