@@ -1,0 +1,158 @@
+#include "cli/CTerminalView.h"
+
+#include "update/Texts.h"
+
+namespace velmora::cli {
+
+namespace {
+using namespace std::chrono_literals;
+// A terminal redrawn for every 4 KiB block would spend more on drawing than the update spends on sending.
+constexpr auto kRedrawEvery = 100ms;
+}  // namespace
+
+CTerminalView::CTerminalView(std::ostream& out, std::ostream& err, bool live, std::size_t columns,
+                             std::function<Clock::time_point()> now)
+    : out_(out), err_(err), live_(live), columns_(columns > 1 ? columns : 80), now_(std::move(now)) {}
+
+void CTerminalView::selectPorts(int input, int output) {
+    std::lock_guard lock(mutex_);
+    input_ = input;
+    output_ = output;
+}
+
+int CTerminalView::selectedInput() {
+    std::lock_guard lock(mutex_);
+    return input_;
+}
+
+int CTerminalView::selectedOutput() {
+    std::lock_guard lock(mutex_);
+    return output_;
+}
+
+void CTerminalView::setStatusText(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    status_ = text;
+    if (text == texts::kCompleted) {
+        // Held back: the owner prints it as the very last line, after anything it has to add.
+        completed_ = true;
+        return;
+    }
+    if (live_) {
+        // Within the plan the live line tells more than the status text; before it, the text is all there is.
+        if (!inPlan_) {
+            draw(true);
+        }
+        return;
+    }
+    // The write texts change with every block; a log gets the first of each step only.
+    if (text.empty() || text == lastPrinted_ || (stepIsWrite_ && statusShownInStep_)) {
+        return;
+    }
+    statusShownInStep_ = true;
+    plainLine(text);
+}
+
+void CTerminalView::setStepText(const std::string& /*text*/) {
+    // The step counter is part of the step lines and of the live line.
+}
+
+void CTerminalView::setProgressRange(int /*low*/, int /*high*/) {
+    // Each step's size is known from the plan.
+}
+
+void CTerminalView::setProgressPos(int pos) {
+    std::lock_guard lock(mutex_);
+    meter_.progressPos(pos, now_());
+    if (live_) {
+        draw(false);
+    }
+}
+
+void CTerminalView::enableControl(ControlId /*id*/, bool /*enabled*/) {
+    // No controls: the outcome is read from the texts and messages.
+}
+
+void CTerminalView::showError(const std::string& text) {
+    std::lock_guard lock(mutex_);
+    if (!error_) {
+        error_ = text;
+    }
+    closeLine(true);
+    err_ << text << '\n';
+    err_.flush();
+}
+
+void CTerminalView::stepStarted(int step, const FlashStep& row, bool skipped) {
+    std::lock_guard lock(mutex_);
+    meter_.stepStarted(step, row, skipped, now_());
+    inPlan_ = true;
+    stepIsWrite_ = row.kind == FlashStep::Write;
+    statusShownInStep_ = false;
+    lastPrinted_.clear();  // the first status of every step is shown, even when it repeats the last one
+    if (live_) {
+        draw(true);
+    } else {
+        plainLine(stepLine(step, row, skipped));
+    }
+}
+
+void CTerminalView::refresh() {
+    std::lock_guard lock(mutex_);
+    if (live_ && !completed_ && !error_) {
+        draw(true);
+    }
+}
+
+void CTerminalView::endLiveLine(bool keep) {
+    std::lock_guard lock(mutex_);
+    closeLine(keep);
+}
+
+bool CTerminalView::completed() const {
+    std::lock_guard lock(mutex_);
+    return completed_ && !error_;
+}
+
+std::optional<std::string> CTerminalView::error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+void CTerminalView::draw(bool force) {
+    const Clock::time_point now = now_();
+    if (!force && drawnWidth_ > 0 && now - lastDraw_ < kRedrawEvery) {
+        return;
+    }
+    lastDraw_ = now;
+    // One column short of the width: a line that fills the last column wraps on some terminals, and \r
+    // would then return to the wrong row.
+    const std::string line = liveLine(meter_.snapshot(now), status_, columns_ - 1);
+    out_ << '\r' << line;
+    if (line.size() < drawnWidth_) {
+        out_ << std::string(drawnWidth_ - line.size(), ' ');  // no escape sequences: any console can do this
+    }
+    out_.flush();
+    drawnWidth_ = line.size() > 0 ? line.size() : 1;
+}
+
+void CTerminalView::closeLine(bool keep) {
+    if (drawnWidth_ == 0) {
+        return;
+    }
+    if (keep) {
+        out_ << '\n';
+    } else {
+        out_ << '\r' << std::string(drawnWidth_, ' ') << '\r';
+    }
+    out_.flush();
+    drawnWidth_ = 0;
+}
+
+void CTerminalView::plainLine(const std::string& line) {
+    lastPrinted_ = line;
+    out_ << line << '\n';
+    out_.flush();  // a log read while the update runs shows each line as it happens
+}
+
+}  // namespace velmora::cli

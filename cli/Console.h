@@ -1,0 +1,48 @@
+#pragma once
+// What the program needs to know about where its output goes, and how it hears Ctrl-C: one implementation
+// per platform (ConsolePosix.cpp, ConsoleWin32.cpp).
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+
+namespace velmora::cli {
+
+bool stdoutIsTerminal();
+// Columns of the terminal on stdout; 80 when that cannot be told.
+std::size_t terminalColumns();
+
+// Wakes the owner's thread when the update has ended or the user has asked it to stop (SIGINT or SIGTERM;
+// Ctrl-C, Ctrl-Break or the console closing on Windows). The signal itself only leaves a note that the
+// owner's thread picks up, so the update core is never called from a signal handler.
+//
+// Construct it before any other thread exists: on POSIX the signals are then held back from every thread
+// but the one that waits, so a worker or a driver thread never has a blocking call cut short by them. One
+// at a time.
+class CRunWaiter {
+  public:
+    enum class Wake { Ended, Interrupted, TimedOut };
+
+    CRunWaiter();
+    // Puts back the handling there was before.
+    ~CRunWaiter();
+    CRunWaiter(const CRunWaiter&) = delete;
+    CRunWaiter& operator=(const CRunWaiter&) = delete;
+
+    // False when the signals could not be taken over; Ctrl-C then ends the program the default way.
+    bool ready() const;
+
+    // Any thread: the update has ended.
+    void notifyEnded();
+    // Owner's thread: what happened first, or TimedOut after `limit`. Each note is returned once.
+    Wake wait(std::chrono::milliseconds limit);
+    // The signal behind the last Interrupted (0 where there are no signal numbers).
+    int signalNumber() const;
+
+    struct Impl;  // the platform's own
+
+  private:
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace velmora::cli

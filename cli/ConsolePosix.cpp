@@ -1,0 +1,149 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+
+#include "cli/Console.h"
+
+namespace velmora::cli {
+
+namespace {
+
+// The write end of the waiter's pipe, for the signal handler. Lock-free, so safe to read there.
+std::atomic<int> gSignalPipe{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void onStopSignal(int signo) {
+    const int saved = errno;
+    const auto note = static_cast<unsigned char>(signo);
+    [[maybe_unused]] const ssize_t n = ::write(gSignalPipe.load(), &note, 1);
+    errno = saved;
+}
+
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    return set;
+}
+
+constexpr unsigned char kEndedNote = 0;  // no signal has number 0
+
+}  // namespace
+
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+std::size_t terminalColumns() {
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+struct CRunWaiter::Impl {
+    int readFd = -1;
+    int writeFd = -1;
+    bool ready = false;
+    bool handlersInstalled = false;
+    struct sigaction oldInt {};
+    struct sigaction oldTerm {};
+    sigset_t oldMask{};
+    int lastSignal = 0;
+};
+
+CRunWaiter::CRunWaiter() : impl_(std::make_unique<Impl>()) {
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return;
+    }
+    impl_->readFd = fds[0];
+    impl_->writeFd = fds[1];
+    for (int fd : fds) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
+    // A handler must never block: with the pipe full, a note more is simply not needed.
+    ::fcntl(impl_->writeFd, F_SETFL, ::fcntl(impl_->writeFd, F_GETFL) | O_NONBLOCK);
+    gSignalPipe.store(impl_->writeFd);
+
+    const sigset_t set = stopSignals();
+    pthread_sigmask(SIG_BLOCK, &set, &impl_->oldMask);
+
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    if (::sigaction(SIGINT, &action, &impl_->oldInt) != 0) {
+        return;
+    }
+    if (::sigaction(SIGTERM, &action, &impl_->oldTerm) != 0) {
+        ::sigaction(SIGINT, &impl_->oldInt, nullptr);
+        return;
+    }
+    impl_->handlersInstalled = true;
+    impl_->ready = true;
+}
+
+CRunWaiter::~CRunWaiter() {
+    // A signal still held back reaches the handler here and only adds a note nobody reads.
+    pthread_sigmask(SIG_SETMASK, &impl_->oldMask, nullptr);
+    if (impl_->handlersInstalled) {
+        ::sigaction(SIGINT, &impl_->oldInt, nullptr);
+        ::sigaction(SIGTERM, &impl_->oldTerm, nullptr);
+    }
+    gSignalPipe.store(-1);
+    for (int fd : {impl_->readFd, impl_->writeFd}) {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+}
+
+bool CRunWaiter::ready() const {
+    return impl_->ready;
+}
+
+void CRunWaiter::notifyEnded() {
+    [[maybe_unused]] const ssize_t n = ::write(impl_->writeFd, &kEndedNote, 1);
+}
+
+CRunWaiter::Wake CRunWaiter::wait(std::chrono::milliseconds limit) {
+    if (impl_->readFd < 0) {
+        return Wake::TimedOut;
+    }
+    const sigset_t set = stopSignals();
+    // Only this thread takes the signals, and only while it waits; one that came in meanwhile arrives now.
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    pollfd p{impl_->readFd, POLLIN, 0};
+    int ready = ::poll(&p, 1, static_cast<int>(limit.count()));
+    if (ready < 0 && errno == EINTR) {
+        ready = ::poll(&p, 1, 0);  // the signal that cut the wait short has left its note by now
+    }
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    if (ready <= 0) {
+        return Wake::TimedOut;
+    }
+    unsigned char note = kEndedNote;
+    if (::read(impl_->readFd, &note, 1) != 1) {
+        return Wake::TimedOut;
+    }
+    if (note == kEndedNote) {
+        return Wake::Ended;
+    }
+    impl_->lastSignal = note;
+    return Wake::Interrupted;
+}
+
+int CRunWaiter::signalNumber() const {
+    return impl_->lastSignal;
+}
+
+}  // namespace velmora::cli

@@ -1,0 +1,54 @@
+#pragma once
+// What the command line asks for, parsed without touching a port, so that every way of calling the program
+// can be checked on plain strings.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "emulator/Scenario.h"
+
+namespace velmora::cli {
+
+// Exit statuses.
+inline constexpr int kExitCompleted = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;  // bad arguments, or no port to use
+inline constexpr int kExitInterrupted = 130;
+
+enum class Command { Flash, List, Help };
+
+// Where the ports come from.
+enum class PortSource {
+    Platform,  // the platform's MIDI ports
+    Device,    // a raw MIDI byte stream on a path, both directions
+    Emulated,  // the built-in emulated device
+};
+
+struct Options {
+    Command command = Command::Flash;
+    PortSource source = PortSource::Platform;
+    std::optional<std::string> input;  // --in: a name or a number, as given
+    std::optional<std::string> output;
+    std::string devicePath;
+    emulator::Scenario scenario;  // --emulate=...
+    int instance = 1;             // the copy whose port names are looked for
+    double timingScale = 1.0;     // protocol and emulator times multiplied by this
+
+    bool operator==(const Options&) const = default;
+};
+
+struct ParsedArguments {
+    Options options;
+    std::string error;  // empty when the arguments were accepted
+
+    bool ok() const { return error.empty(); }
+};
+
+// `args` without the program's name.
+ParsedArguments parseArguments(const std::vector<std::string>& args);
+
+std::string helpText(std::string_view program);
+
+}  // namespace velmora::cli

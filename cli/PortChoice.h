@@ -1,0 +1,40 @@
+#pragma once
+// Which MIDI IN and MIDI OUT ports an update uses: the one named on the command line (by name or number), or
+// the one the window would pre-select. Pure over lists of names.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::midi {
+class MidiDriver;
+}
+
+namespace velmora::cli {
+
+struct PortLists {
+    std::vector<std::string> inputs;
+    std::vector<std::string> outputs;
+};
+
+// The names as the window's lists show them, in the platform's order.
+PortLists readPortLists(midi::MidiDriver& driver);
+
+enum class Direction { In, Out };
+
+struct PortChoice {
+    int index = -1;
+    std::string error;  // why there is no port to use; empty when index is one
+
+    bool ok() const { return error.empty(); }
+};
+
+// `wanted` as given to --in/--out: digits only is a position, anything else an exact name; none is the
+// pre-selection of copy `instance`.
+PortChoice choosePort(const std::vector<std::string>& names, const std::optional<std::string>& wanted,
+                      int instance, Direction direction);
+
+// Both lists numbered, the pre-selected entries marked.
+std::string portListing(const PortLists& lists, int instance);
+
+}  // namespace velmora::cli

@@ -1,0 +1,209 @@
+#include "cli/ProgressMeter.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "firmware/FirmwareImages.h"
+
+namespace velmora::cli {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kRateWindow = 3s;           // the rate shown follows the last few seconds
+constexpr auto kShortestRateSpan = 100ms;  // below this a rate is mostly noise
+
+std::string hex6(std::uint32_t value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%06" PRIX32, value);
+    return buf;
+}
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+std::string clockText(std::chrono::seconds s) {
+    char buf[32];
+    const long long total = s.count();
+    if (total >= 3600) {
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+    } else {
+        std::snprintf(buf, sizeof buf, "%lld:%02lld", total / 60, total % 60);
+    }
+    return buf;
+}
+
+std::string rateText(double bytesPerSecond) {
+    char buf[32];
+    const double kib = bytesPerSecond / 1024;
+    if (kib >= 1024) {
+        std::snprintf(buf, sizeof buf, "%.1f MiB/s", kib / 1024);
+    } else {
+        std::snprintf(buf, sizeof buf, "%.1f KiB/s", kib);
+    }
+    return buf;
+}
+
+}  // namespace
+
+std::int64_t stepBytes(const FlashStep& row) {
+    if (row.kind == FlashStep::Write && row.size == 0) {
+        const FirmwareImage* image = loadImage(row.imageId);
+        return image != nullptr ? image->size : 0;
+    }
+    return row.size;
+}
+
+std::string describeStep(const FlashStep& row) {
+    const std::int64_t bytes = stepBytes(row);
+    if (row.kind == FlashStep::Erase) {
+        const auto last = static_cast<std::uint32_t>(row.address + bytes - 1);
+        return "erase " + hex6(row.address) + " to " + hex6(last) + ", " + std::to_string(bytes) + " bytes";
+    }
+    return "write image " + std::to_string(row.imageId) + " to " + hex6(row.address) + ", " +
+           std::to_string(bytes) + " bytes";
+}
+
+std::string stepLine(int step, const FlashStep& row, bool skipped) {
+    std::string line = "Step " + std::to_string(step) + "/" + std::to_string(kFlashPlanSteps) + ": ";
+    if (skipped) {
+        line += "skipped, the boot region already holds this version (" + describeStep(row) + ")";
+    } else {
+        line += describeStep(row);
+    }
+    return line;
+}
+
+CProgressMeter::CProgressMeter() {
+    for (const FlashStep& row : FlashPlan) {
+        (row.kind == FlashStep::Write ? writeTotal_ : eraseTotal_) += stepBytes(row);
+    }
+}
+
+void CProgressMeter::closeStep(Clock::time_point now) {
+    if (active_ && row_.kind == FlashStep::Write) {
+        writeTime_ += now - stepStart_;
+    }
+    active_ = false;
+}
+
+void CProgressMeter::stepStarted(int step, const FlashStep& row, bool skipped, Clock::time_point now) {
+    closeStep(now);
+    step_ = step;
+    row_ = row;
+    stepDone_ = 0;
+    stepStart_ = now;
+    if (skipped) {
+        (row.kind == FlashStep::Write ? writeTotal_ : eraseTotal_) -= stepBytes(row);
+        return;
+    }
+    active_ = true;
+    if (row.kind == FlashStep::Write) {
+        // The rate shown is this step's: the pause of an erase in between would only drag it down.
+        samples_.clear();
+        samples_.push_back({now, writeDone_});
+    }
+}
+
+void CProgressMeter::progressPos(int pos, Clock::time_point now) {
+    if (!active_) {
+        return;
+    }
+    if (row_.kind == FlashStep::Erase) {
+        // The bar reads 1 while the erase is awaited and 10 once the device has confirmed it.
+        if (pos >= 10 && stepDone_ == 0) {
+            stepDone_ = stepBytes(row_);
+            eraseDone_ += stepDone_;
+            eraseTime_ += now - stepStart_;
+        }
+        return;
+    }
+    if (pos <= stepDone_) {
+        return;
+    }
+    writeDone_ += pos - stepDone_;
+    stepDone_ = pos;
+    samples_.push_back({now, writeDone_});
+    while (samples_.size() > 2 && now - samples_.front().at > kRateWindow) {
+        samples_.pop_front();
+    }
+    const Clock::duration span = samples_.back().at - samples_.front().at;
+    if (span >= kShortestRateSpan) {
+        lastRate_ = static_cast<double>(samples_.back().written - samples_.front().written) / seconds(span);
+    }
+}
+
+ProgressSnapshot CProgressMeter::snapshot(Clock::time_point now) const {
+    ProgressSnapshot p;
+    p.step = step_;
+    p.row = row_;
+    p.stepDone = stepDone_;
+    p.stepTotal = step_ > 0 ? stepBytes(row_) : 0;
+    p.inStep = step_ > 0 ? std::chrono::duration_cast<std::chrono::milliseconds>(now - stepStart_)
+                         : std::chrono::milliseconds(0);
+    p.percent =
+        writeTotal_ > 0 ? 100.0 * static_cast<double>(writeDone_) / static_cast<double>(writeTotal_) : 0;
+    p.bytesPerSecond = lastRate_;
+
+    const bool writing = active_ && row_.kind == FlashStep::Write;
+    const bool erasing = active_ && row_.kind == FlashStep::Erase && stepDone_ == 0;
+    const double writeSeconds = seconds(writeTime_ + (writing ? now - stepStart_ : Clock::duration{}));
+    const std::int64_t writeLeft = writeTotal_ - writeDone_;
+    const std::int64_t eraseLeft = eraseTotal_ - eraseDone_;
+
+    double left = 0;
+    if (writeLeft > 0) {
+        if (writeDone_ == 0 || writeSeconds <= 0) {
+            return p;  // no write seen yet: no honest guess
+        }
+        left += static_cast<double>(writeLeft) * writeSeconds / static_cast<double>(writeDone_);
+    }
+    if (eraseLeft > 0) {
+        if (eraseDone_ == 0 || eraseTime_ <= Clock::duration{}) {
+            return p;
+        }
+        const double perByte = seconds(eraseTime_) / static_cast<double>(eraseDone_);
+        std::int64_t later = eraseLeft;
+        if (erasing) {
+            // The erase under way counts what it should still take, never less than nothing.
+            const std::int64_t current = stepBytes(row_);
+            const double remaining = static_cast<double>(current) * perByte - seconds(now - stepStart_);
+            left += remaining > 0 ? remaining : 0;
+            later -= current;
+        }
+        left += static_cast<double>(later) * perByte;
+    }
+    p.timeLeft = std::chrono::seconds(static_cast<long long>(left + 0.5));
+    return p;
+}
+
+std::string liveLine(const ProgressSnapshot& p, const std::string& status, std::size_t width) {
+    std::string line = "Step " + std::to_string(p.step) + "/" + std::to_string(kFlashPlanSteps) + " ";
+    if (p.step == 0) {
+        line += status.empty() ? "identifying the device" : status;
+    } else if (p.row.kind == FlashStep::Erase) {
+        line += "erasing " + std::to_string(p.stepTotal) + " bytes at " + hex6(p.row.address);
+        line += p.stepDone > 0
+                    ? ", done"
+                    : " for " + clockText(std::chrono::duration_cast<std::chrono::seconds>(p.inStep));
+    } else {
+        line += "writing image " + std::to_string(p.row.imageId) + " at " + hex6(p.row.address) + ": " +
+                std::to_string(p.stepDone) + "/" + std::to_string(p.stepTotal) + " bytes";
+    }
+    char percent[16];
+    std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(p.percent));
+    line += "  ";
+    line += percent;
+    if (p.step > 0 && p.row.kind == FlashStep::Write && p.bytesPerSecond) {
+        line += "  " + rateText(*p.bytesPerSecond);
+    }
+    line += "  " + (p.timeLeft ? clockText(*p.timeLeft) : std::string("-:--")) + " left";
+    if (line.size() > width) {
+        line.resize(width);
+    }
+    return line;
+}
+
+}  // namespace velmora::cli

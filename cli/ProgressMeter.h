@@ -1,0 +1,75 @@
+#pragma once
+// How far an update has come, worked out from what the procedure tells its view: the step, the accepted
+// bytes of a write, a confirmed erase. Time is handed in, so the arithmetic can be checked without waiting.
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+
+#include "update/FlashPlan.h"
+
+namespace velmora::cli {
+
+using Clock = std::chrono::steady_clock;
+
+// The bytes a plan row erases or writes (a write of size 0 writes its whole image).
+std::int64_t stepBytes(const FlashStep& row);
+
+// "erase 0x0A4000 to 0x0A4FFF, 4096 bytes", "write image 133 to 0x3FC000, 16384 bytes".
+std::string describeStep(const FlashStep& row);
+// The line a step begins with when the output is not a terminal: "Step 4/9: ...", with "skipped" in it
+// for a skipped step.
+std::string stepLine(int step, const FlashStep& row, bool skipped);
+
+struct ProgressSnapshot {
+    int step = 0;  // 0 until the first plan step begins
+    FlashStep row{};
+    std::int64_t stepDone = 0;   // bytes of this step accepted (a write) or confirmed (an erase)
+    std::int64_t stepTotal = 0;  // bytes of this step
+    std::chrono::milliseconds inStep{0};
+    double percent = 0;                    // of the image bytes this update writes
+    std::optional<double> bytesPerSecond;  // writes, over the last few seconds
+    std::optional<std::chrono::seconds> timeLeft;
+};
+
+class CProgressMeter {
+  public:
+    CProgressMeter();
+
+    void stepStarted(int step, const FlashStep& row, bool skipped, Clock::time_point now);
+    // The procedure's progress position: accepted bytes in a write step, 10 once an erase is confirmed.
+    void progressPos(int pos, Clock::time_point now);
+
+    ProgressSnapshot snapshot(Clock::time_point now) const;
+
+  private:
+    void closeStep(Clock::time_point now);
+
+    int step_ = 0;
+    FlashStep row_{};
+    bool active_ = false;  // a step that is performed, not skipped, is under way
+    Clock::time_point stepStart_{};
+    std::int64_t stepDone_ = 0;
+
+    std::int64_t writeTotal_ = 0;  // image bytes the update writes (less a skipped boot image)
+    std::int64_t writeDone_ = 0;
+    std::int64_t eraseTotal_ = 0;
+    std::int64_t eraseDone_ = 0;
+    Clock::duration writeTime_{};  // spent in finished write steps
+    Clock::duration eraseTime_{};  // spent in confirmed erases
+
+    struct Sample {
+        Clock::time_point at;
+        std::int64_t written;
+    };
+    std::deque<Sample> samples_;  // for the rate shown
+    std::optional<double> lastRate_;
+};
+
+// The live line: step, what it does, the bytes of the step, percentage, rate, time left. `status` is shown
+// before the first step (the identity and begin exchanges). At most `width` characters.
+std::string liveLine(const ProgressSnapshot& p, const std::string& status, std::size_t width);
+
+}  // namespace velmora::cli

@@ -1,0 +1,15 @@
+# velmora-flash: argument handling, port choice, progress and signals in-process, and whole runs of the
+# built program.
+if(NOT TARGET velmora_cli)
+    return()
+endif()
+
+velmora_test(test_cli_options SOURCES test_cli_options.cpp LIBS velmora_cli)
+velmora_test(test_cli_ports SOURCES test_cli_ports.cpp LIBS velmora_cli)
+velmora_test(test_cli_view SOURCES test_cli_view.cpp LIBS velmora_cli LABELS threads)
+velmora_test(test_cli_signals SOURCES test_cli_signals.cpp LIBS velmora_cli LABELS threads)
+
+velmora_test(test_cli_run SOURCES test_cli_run.cpp LIBS velmora_cli LABELS threads)
+target_include_directories(test_cli_run PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(test_cli_run PRIVATE VELMORA_FLASH_PROGRAM="$<TARGET_FILE:velmora-flash>")
+add_dependencies(test_cli_run velmora-flash)

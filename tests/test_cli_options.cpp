@@ -1,0 +1,167 @@
+// velmora-flash's argument handling: what each accepted argument list asks for, and that every refused one is
+// refused with a reason (the program then exits 2) instead of being half-understood.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/Options.h"
+#include "emulator/Scenario.h"
+
+namespace velmora::cli {
+namespace {
+
+using Args = std::vector<std::string>;
+
+Options withScenario(const std::string& text) {
+    Options o;
+    o.source = PortSource::Emulated;
+    o.scenario = emulator::parseScenario(text).scenario;
+    return o;
+}
+
+struct GoodRow {
+    const char* description;
+    Args args;
+    Options expected;
+};
+
+// Test names in ctest show the row's description rather than its bytes.
+void PrintTo(const GoodRow& row, std::ostream* os) {
+    *os << row.description;
+}
+
+Options make(auto&& edit) {
+    Options o;
+    edit(o);
+    return o;
+}
+
+class AcceptedArguments : public ::testing::TestWithParam<GoodRow> {};
+
+TEST_P(AcceptedArguments, ParseToTheseOptions) {
+    const ParsedArguments parsed = parseArguments(GetParam().args);
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    EXPECT_EQ(parsed.options, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AcceptedArguments,
+    ::testing::Values(
+        GoodRow{"nothing: an update on the pre-selected platform ports", {}, Options{}},
+        GoodRow{"--list alone", {"--list"}, make([](Options& o) { o.command = Command::List; })},
+        GoodRow{"ports by number and by a name with blanks",
+                {"--in", "2", "--out", "USB Audio Device"},
+                make([](Options& o) {
+                    o.input = "2";
+                    o.output = "USB Audio Device";
+                })},
+        GoodRow{"the name=value form keeps everything after the first '='",
+                {"--in=Velmora (2)", "--out=a=b"},
+                make([](Options& o) {
+                    o.input = "Velmora (2)";
+                    o.output = "a=b";
+                })},
+        GoodRow{"--emulate without a scenario is the default device", {"--emulate"}, withScenario("")},
+        GoodRow{"--emulate= with nothing after it is the default device", {"--emulate="}, withScenario("")},
+        GoodRow{"--emulate with scenario keys",
+                {"--emulate=boot=1.00,link=none"},
+                withScenario("boot=1.00,link=none")},
+        GoodRow{"a raw device path", {"--device", "/dev/ttyUSB0"}, make([](Options& o) {
+                    o.source = PortSource::Device;
+                    o.devicePath = "/dev/ttyUSB0";
+                })},
+        GoodRow{"the highest copy number", {"--instance", "20"}, make([](Options& o) { o.instance = 20; })},
+        GoodRow{"a timing scale", {"--timing-scale=0.01"}, make([](Options& o) { o.timingScale = 0.01; })},
+        GoodRow{"a timing scale of exactly 1", {"--timing-scale", "1"}, Options{}},
+        GoodRow{"the emulated device's ports listed for copy 3",
+                {"--list", "--emulate", "--instance", "3"},
+                make([](Options& o) {
+                    o.command = Command::List;
+                    o.source = PortSource::Emulated;
+                    o.instance = 3;
+                })},
+        GoodRow{"help wins over anything else, even a bad option",
+                {"--in", "0", "--bogus", "-h"},
+                make([](Options& o) { o.command = Command::Help; })}),
+    [](const auto& row) { return "row" + std::to_string(row.index); });
+
+struct BadRow {
+    const char* description;
+    Args args;
+    std::string error;  // the whole message, so a misleading one shows
+};
+
+void PrintTo(const BadRow& row, std::ostream* os) {
+    *os << row.description;
+}
+
+class RefusedArguments : public ::testing::TestWithParam<BadRow> {};
+
+TEST_P(RefusedArguments, AreRefusedWithTheirReason) {
+    const ParsedArguments parsed = parseArguments(GetParam().args);
+    EXPECT_FALSE(parsed.ok());
+    EXPECT_EQ(parsed.error, GetParam().error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedArguments,
+    ::testing::Values(
+        BadRow{"a value missing at the end", {"--in"}, "--in needs a value"},
+        BadRow{"an empty value", {"--out="}, "--out needs a value"},
+        BadRow{"the same port option twice", {"--in", "1", "--in", "2"}, "--in given twice"},
+        BadRow{"--emulate twice", {"--emulate", "--emulate=mode=off"}, "--emulate given twice"},
+        BadRow{"a scenario the emulator refuses, in the parser's own words",
+               {"--emulate=model=0x80"},
+               "--emulate: " + emulator::parseScenario("model=0x80").error},
+        BadRow{"an unknown scenario key",
+               {"--emulate=fast"},
+               "--emulate: " + emulator::parseScenario("fast").error},
+        BadRow{"two port sources",
+               {"--emulate", "--device", "/dev/x"},
+               "--device and --emulate exclude each other"},
+        BadRow{"a port name with a device path",
+               {"--device", "/dev/x", "--in", "0"},
+               "--device brings its own two ports; --in and --out choose among the platform's"},
+        BadRow{"a port name with the emulated device",
+               {"--emulate", "--out", "0"},
+               "--emulate brings its own two ports; --in and --out choose among the platform's"},
+        BadRow{"a port name with --list",
+               {"--list", "--in", "0"},
+               "--list shows the ports; --in and --out choose one for an update"},
+        BadRow{"copy 0", {"--instance", "0"}, "--instance takes a number from 1 to 20, not \"0\""},
+        BadRow{"copy 21, above the instance limit",
+               {"--instance", "21"},
+               "--instance takes a number from 1 to 20, not \"21\""},
+        BadRow{"a copy number with trailing text",
+               {"--instance", "2x"},
+               "--instance takes a number from 1 to 20, not \"2x\""},
+        BadRow{"a timing scale of 0 would make every wait instant",
+               {"--timing-scale", "0"},
+               "--timing-scale takes a factor above 0 and at most 1, not \"0\""},
+        BadRow{"a timing scale above 1",
+               {"--timing-scale", "1.5"},
+               "--timing-scale takes a factor above 0 and at most 1, not \"1.5\""},
+        BadRow{"a timing scale that is not a number",
+               {"--timing-scale", "nan"},
+               "--timing-scale takes a factor above 0 and at most 1, not \"nan\""},
+        BadRow{"an unknown option", {"--bogus"}, "unknown option --bogus"},
+        BadRow{"an option that only starts like a known one", {"--input", "0"}, "unknown option --input"},
+        BadRow{"a stray argument", {"Velmora"}, "unexpected argument \"Velmora\""}),
+    [](const auto& row) { return "row" + std::to_string(row.index); });
+
+TEST(HelpText, NamesEveryOptionTheParserAcceptsAndEveryScenarioKey) {
+    const std::string help = helpText("velmora-flash");
+    for (const char* option : {"--in ", "--out ", "--device ", "--emulate[=SCENARIO]", "--instance ",
+                               "--timing-scale ", "--list", "--help"}) {
+        EXPECT_NE(help.find(option), std::string::npos) << option << " is not documented";
+    }
+    EXPECT_NE(help.find(emulator::scenarioHelp()), std::string::npos) << "the scenario keys are missing";
+    for (const char* status : {"0 completed", "1 the update failed", "2 bad usage", "130 interrupted"}) {
+        EXPECT_NE(help.find(status), std::string::npos) << status;
+    }
+}
+
+}  // namespace
+}  // namespace velmora::cli

@@ -1,0 +1,166 @@
+// Which ports velmora-flash uses: with no port named, the ports the window would pre-select (the last entry
+// whose name equals a candidate byte for byte); with --in/--out, a position or an exact name, refused with a
+// reason when it does not pick exactly one port.
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/PortChoice.h"
+#include "midi/drivers/loopback/LoopbackDriver.h"
+
+namespace velmora::cli {
+namespace {
+
+using Names = std::vector<std::string>;
+
+const std::string kJapanese =
+    "USB \xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xAA "
+    "\xE3\x83\x87\xE3\x83\x90\xE3\x82\xA4\xE3\x82\xB9";
+
+struct Row {
+    const char* description;
+    Names names;
+    std::optional<std::string> wanted;
+    int instance;
+    int index;          // expected, or -1
+    std::string error;  // expected when index is -1
+};
+
+// Test names in ctest show the row's description rather than its bytes.
+void PrintTo(const Row& row, std::ostream* os) {
+    *os << row.description;
+}
+
+class PortChoiceTable : public ::testing::TestWithParam<Row> {};
+
+TEST_P(PortChoiceTable, PicksThisPortOrSaysWhy) {
+    const Row& row = GetParam();
+    const PortChoice choice = choosePort(row.names, row.wanted, row.instance, Direction::In);
+    EXPECT_EQ(choice.index, row.index);
+    EXPECT_EQ(choice.error, row.error);
+}
+
+const std::string kNoneOfCopy1 = "no MIDI IN port is named \"" + kJapanese +
+                                 "\", \"USB Audio Device\" or \"Velmora\"; choose one with --in (see --list)";
+
+INSTANTIATE_TEST_SUITE_P(
+    PreSelection, PortChoiceTable,
+    ::testing::Values(
+        Row{"the only accepted name, at position 2",
+            {"Midi Through", "Synth", "USB Audio Device"},
+            {},
+            1,
+            2,
+            ""},
+        Row{"two equal names: the later one",
+            {"x", "USB Audio Device", "y", "USB Audio Device"},
+            {},
+            1,
+            3,
+            ""},
+        Row{"the device's own name does not outrank a later accepted one",
+            {"Velmora", "a", "b", "c", "USB Audio Device"},
+            {},
+            1,
+            4,
+            ""},
+        Row{"the Japanese name, compared as UTF-8 bytes", {"a", kJapanese, "b"}, {}, 1, 1, ""},
+        Row{"letter case and a trailing blank make a different name",
+            {"usb audio device", "USB Audio Device "},
+            {},
+            1,
+            -1,
+            kNoneOfCopy1},
+        Row{"copy 2 takes the name with its number",
+            {"USB Audio Device (2)", "USB Audio Device"},
+            {},
+            2,
+            0,
+            ""},
+        Row{"copy 2 leaves the plain name alone",
+            {"USB Audio Device", "Velmora"},
+            {},
+            2,
+            -1,
+            "no MIDI IN port is named \"" + kJapanese +
+                " (2)\", \"USB Audio Device (2)\" or \"Velmora (2)\"; choose one with --in (see --list)"},
+        Row{"no ports at all", {}, {}, 1, -1, "there is no MIDI IN port"}),
+    [](const auto& row) { return "row" + std::to_string(row.index); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Named, PortChoiceTable,
+    ::testing::Values(
+        Row{"a position", {"a", "b", "c"}, "1", 1, 1, ""},
+        Row{"a position with leading zeros", {"a", "b", "c"}, "002", 1, 2, ""},
+        Row{"position 0 written as 00", {"a"}, "00", 1, 0, ""},
+        Row{"a position past the end", {"a", "b", "c"}, "3", 1, -1, "MIDI IN has no port 3 (ports 0 to 2)"},
+        Row{"a position in a list of one", {"a"}, "1", 1, -1, "MIDI IN has no port 1 (there is only port 0)"},
+        Row{"a position that no integer holds is refused, not wrapped",
+            {"a"},
+            "18446744073709551617",
+            1,
+            -1,
+            "MIDI IN has no port 18446744073709551617 (there is only port 0)"},
+        Row{"a position in an empty list", {}, "0", 1, -1, "MIDI IN has no port 0 (there is none)"},
+        Row{"a name, even one the pre-selection would not take", {"Synth", "Velmora"}, "Synth", 1, 0, ""},
+        Row{"a name given overrules the copy number", {"Velmora", "Velmora (2)"}, "Velmora", 2, 0, ""},
+        Row{"a name that is not there",
+            {"Synth"},
+            "Velmora",
+            1,
+            -1,
+            "no MIDI IN port is named \"Velmora\" (see --list)"},
+        Row{"a name that is there twice must be given by number",
+            {"Velmora", "x", "Velmora"},
+            "Velmora",
+            1,
+            -1,
+            "2 MIDI IN ports are named \"Velmora\" (0, 2); choose one by its number"}),
+    [](const auto& row) { return "row" + std::to_string(row.index); });
+
+TEST(PortChoice, OutputErrorsNameTheOutputListAndItsOption) {
+    const PortChoice choice = choosePort({"Synth"}, std::nullopt, 1, Direction::Out);
+    EXPECT_EQ(choice.index, -1);
+    EXPECT_NE(choice.error.find("no MIDI OUT port"), std::string::npos) << choice.error;
+    EXPECT_NE(choice.error.find("--out"), std::string::npos) << choice.error;
+}
+
+TEST(PortListing, NumbersBothListsAndMarksThePortsThatAreUsedWhenNoneIsNamed) {
+    PortLists lists;
+    lists.inputs = {"Velmora", "Synth", "Velmora"};
+    lists.outputs = {};
+    const std::string listing = portListing(lists, 1);
+    EXPECT_EQ(listing.substr(0, listing.find("* the port")),
+              "MIDI IN ports:\n"
+              "    0  Velmora\n"
+              "    1  Synth\n"
+              "  * 2  Velmora\n"
+              "MIDI OUT ports:\n"
+              "     (none)\n");
+}
+
+TEST(PortListing, MarksWhatTheGivenCopyWouldPick) {
+    PortLists lists;
+    lists.inputs = {"Velmora", "Velmora (3)"};
+    lists.outputs = {"Velmora (3)", "Velmora"};
+    const std::string listing = portListing(lists, 3);
+    EXPECT_NE(listing.find("  * 1  Velmora (3)\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("  * 0  Velmora (3)\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("    0  Velmora\n"), std::string::npos) << listing;
+}
+
+TEST(ReadPortLists, CutsNamesAsThePortsDoSoThatTheyCompareAsTheWindowsListsWould) {
+    midi::CLoopbackDriver driver;
+    const std::string longName(60, 'n');
+    driver.addInput("Velmora");
+    driver.addInput(longName);
+    driver.addOutput("Out");
+    const PortLists lists = readPortLists(driver);
+    EXPECT_EQ(lists.inputs, (Names{"Velmora", std::string(39, 'n')}));
+    EXPECT_EQ(lists.outputs, Names{"Out"});
+}
+
+}  // namespace
+}  // namespace velmora::cli

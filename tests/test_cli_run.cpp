@@ -1,0 +1,418 @@
+// Whole runs of the built velmora-flash: its output when stdout is not a terminal, its messages and exit
+// statuses for success, each kind of failure, bad usage and an interrupted update, against the emulated
+// device inside it or against a device on a pseudo-terminal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/CEmulatedDevice.h"
+#include "midi/SysExFramer.h"
+#include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/PtyMaster.h"
+#include "update/Texts.h"
+
+extern char** environ;
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Lines = std::vector<std::string>;
+
+// Small enough that a whole update takes about a second, large enough that a loaded machine still answers
+// each block inside its (scaled) one-second wait.
+const std::string kScale = "--timing-scale=0.02";
+
+struct Finished {
+    int status = -1;  // exit status, or -1 when the program did not exit by itself
+    int signal = 0;   // the signal that ended it, if one did
+    std::string out;
+    std::string err;
+    bool hung = false;
+    Clock::duration afterSignal{};  // from our signal to its exit
+
+    Lines outLines() const { return split(out); }
+    Lines errLines() const { return split(err); }
+    static Lines split(const std::string& text) {
+        Lines lines;
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+};
+
+// Sends `signo` once a line of stdout starts with `whenLine`.
+struct Interruption {
+    int signo = 0;
+    std::string whenLine;
+};
+
+Finished runProgram(const std::vector<std::string>& args, Interruption interruption = {},
+                    std::chrono::seconds limit = 180s) {
+    Finished f;
+    int outPipe[2];
+    int errPipe[2];
+    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "no pipes";
+        return f;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
+    // The program starts as it would from a shell, whatever this process does with its signals.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &stops);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+    std::vector<std::string> all = {VELMORA_FLASH_PROGRAM};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, VELMORA_FLASH_PROGRAM, &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    if (spawned != 0) {
+        ADD_FAILURE() << "could not start " << VELMORA_FLASH_PROGRAM;
+        ::close(outPipe[0]);
+        ::close(errPipe[0]);
+        return f;
+    }
+
+    const auto deadline = Clock::now() + limit;
+    Clock::time_point signalled{};
+    std::array<pollfd, 2> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
+    int open = 2;
+    while (open > 0 && Clock::now() < deadline) {
+        if (::poll(fds.data(), fds.size(), 50) <= 0) {
+            continue;
+        }
+        for (std::size_t i = 0; i < fds.size(); ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) {
+                continue;
+            }
+            char buffer[4096];
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? f.out : f.err).append(buffer, static_cast<std::size_t>(n));
+        }
+        if (interruption.signo != 0 && signalled == Clock::time_point{} &&
+            (f.out.rfind(interruption.whenLine, 0) == 0 ||
+             f.out.find("\n" + interruption.whenLine) != std::string::npos)) {
+            ::kill(pid, interruption.signo);
+            signalled = Clock::now();
+        }
+    }
+    for (pollfd& p : fds) {
+        if (p.fd >= 0) {
+            ::close(p.fd);
+        }
+    }
+    int wstatus = 0;
+    pid_t done = 0;
+    while ((done = ::waitpid(pid, &wstatus, WNOHANG)) == 0 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(5ms);
+    }
+    if (done == 0) {
+        f.hung = true;
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &wstatus, 0);
+        return f;
+    }
+    if (signalled != Clock::time_point{}) {
+        f.afterSignal = Clock::now() - signalled;
+    }
+    if (WIFEXITED(wstatus)) {
+        f.status = WEXITSTATUS(wstatus);
+    } else if (WIFSIGNALED(wstatus)) {
+        f.signal = WTERMSIG(wstatus);
+    }
+    return f;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The lines that begin a plan step, by step number (1 to 9); empty when a step has none.
+std::array<std::string, 10> stepLines(const Lines& lines) {
+    std::array<std::string, 10> steps;
+    for (const std::string& line : lines) {
+        for (int n = 1; n <= 9; ++n) {
+            if (line.rfind("Step " + std::to_string(n) + "/9:", 0) == 0) {
+                steps[static_cast<std::size_t>(n)] = line;
+            }
+        }
+    }
+    return steps;
+}
+
+// ---- updates against the emulated device ----
+
+TEST(FlashProgram, ACompleteUpdateEndsWithTheCompletionTextAfterTheDevicesVerdictAndExitsZero) {
+    const Finished f = runProgram({"--emulate", kScale});
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(f.err, "");
+    const Lines lines = f.outLines();
+    ASSERT_GE(lines.size(), 2u) << f.out;  // keeps back() and the line before it in range
+    EXPECT_EQ(lines.back(), texts::kCompleted);
+    EXPECT_EQ(lines[lines.size() - 2], "Emulated device: flash matches the plan; boot region written");
+    const auto steps = stepLines(lines);
+    for (int n = 1; n <= 9; ++n) {
+        EXPECT_FALSE(steps[static_cast<std::size_t>(n)].empty()) << "no line for step " << n;
+        EXPECT_FALSE(contains(steps[static_cast<std::size_t>(n)], "skipped"))
+            << steps[static_cast<std::size_t>(n)];
+    }
+    // Data transmit texts: one per write step (five), not one per block (942).
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("Data transmit", 0) == 0; }),
+              5);
+    EXPECT_EQ(f.out.find('\r'), std::string::npos) << "a live line went to something that is not a terminal";
+}
+
+TEST(FlashProgram, ADeviceThatAlreadyHasTheBootVersionGetsStepsFourAndFiveSkipped) {
+    const Finished f = runProgram({"--emulate=boot=1.00", kScale});
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.status, 0) << f.err;
+    const auto steps = stepLines(f.outLines());
+    for (int n = 1; n <= 9; ++n) {
+        const std::string& line = steps[static_cast<std::size_t>(n)];
+        EXPECT_EQ(contains(line, "skipped"), n == 4 || n == 5) << line;
+    }
+    EXPECT_TRUE(
+        contains(f.out, "Emulated device: flash matches the plan; boot region skipped and unchanged"));
+    ASSERT_FALSE(f.outLines().empty());
+    EXPECT_EQ(f.outLines().back(), texts::kCompleted);
+}
+
+struct FailureRow {
+    const char* description;
+    std::string scenario;
+    std::string message;
+};
+
+// Test names in ctest show the row's description rather than its bytes.
+void PrintTo(const FailureRow& row, std::ostream* os) {
+    *os << row.description;
+}
+
+class FailedUpdate : public ::testing::TestWithParam<FailureRow> {};
+
+TEST_P(FailedUpdate, PrintsTheMessageBoxTextOnStandardErrorAndExitsOne) {
+    const Finished f = runProgram({"--emulate=" + GetParam().scenario, kScale});
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.status, 1);
+    EXPECT_EQ(f.errLines(), Lines{GetParam().message});
+    EXPECT_FALSE(contains(f.out, texts::kCompleted)) << f.out;
+    EXPECT_TRUE(contains(f.out, "Emulated device: "))
+        << "the device's verdict is printed after a failure too";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FailedUpdate,
+    ::testing::Values(FailureRow{"not in version-update mode", "mode=off", texts::kSetUpdateMode},
+                      FailureRow{"a model code that is not accepted", "model=0x61", texts::kIllegalDevice},
+                      FailureRow{"block 5 refused 32 times in a row", "refuse-block=5:32",
+                                 texts::kTransferError},
+                      FailureRow{"a device that never answers", "silent", texts::kTimeOut1}),
+    [](const auto& row) { return "row" + std::to_string(row.index); });
+
+TEST(FlashProgram, AFailedBootVersionReadBackHasNoMessageBoxButStillFailsWithAReason) {
+    const Finished f = runProgram({"--emulate=bad-read", kScale});
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.status, 1);
+    EXPECT_TRUE(contains(f.err, "boot-region version")) << f.err;
+    EXPECT_TRUE(stepLines(f.outLines())[1].empty()) << "no step may run after a failed read-back";
+}
+
+// ---- interrupted ----
+
+struct InterruptRow {
+    const char* description;
+    int signo;
+};
+
+void PrintTo(const InterruptRow& row, std::ostream* os) {
+    *os << row.description;
+}
+
+class InterruptedUpdate : public ::testing::TestWithParam<InterruptRow> {};
+
+TEST_P(InterruptedUpdate, StopsPromptlyWithStatus130AndNoCompletion) {
+    // Slow enough that the update is still writing when the signal lands.
+    const Finished f = runProgram({"--emulate", "--timing-scale=0.2"}, {GetParam().signo, "Step 7/9:"}, 120s);
+    ASSERT_FALSE(f.hung) << "the program did not end after the signal";
+    EXPECT_EQ(f.signal, 0) << "killed by the signal instead of handling it";
+    EXPECT_EQ(f.status, 130);
+    EXPECT_FALSE(contains(f.out, texts::kCompleted));
+    EXPECT_TRUE(contains(f.err, "Interrupted")) << f.err;
+    // Not a speed target: a stop that waited out the protocol's waits would take many seconds even scaled.
+    EXPECT_LT(f.afterSignal, 20s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, InterruptedUpdate,
+                         ::testing::Values(InterruptRow{"Ctrl-C", SIGINT}, InterruptRow{"kill", SIGTERM}),
+                         [](const auto& row) { return row.param.signo == SIGINT ? "SIGINT" : "SIGTERM"; });
+
+// ---- bad usage and ports ----
+
+struct UsageRow {
+    const char* description;
+    std::vector<std::string> args;
+    std::string errorPart;
+};
+
+void PrintTo(const UsageRow& row, std::ostream* os) {
+    *os << row.description;
+}
+
+class BadUsage : public ::testing::TestWithParam<UsageRow> {};
+
+TEST_P(BadUsage, ExitsTwoWithAReason) {
+    const Finished f = runProgram(GetParam().args);
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.status, 2);
+    EXPECT_TRUE(contains(f.err, GetParam().errorPart)) << f.err;
+    EXPECT_FALSE(contains(f.out, texts::kCompleted));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, BadUsage,
+    ::testing::Values(UsageRow{"a scenario the emulator refuses",
+                               {"--emulate=model=0x80"},
+                               "velmora-flash: --emulate: " + emulator::parseScenario("model=0x80").error},
+                      UsageRow{"an unknown option", {"--fast"}, "unknown option --fast"},
+                      UsageRow{"a device path with nothing there",
+                               {"--device", "/nonexistent/velmora-midi"},
+                               "velmora-flash: /nonexistent/velmora-midi: no such device"},
+                      UsageRow{"a device path that is no MIDI device: the dialog's text, then the reason",
+                               {"--device", "/"},
+                               std::string(texts::kCantOpenOut) + "\nvelmora-flash: "}),
+    [](const auto& row) { return "row" + std::to_string(row.index); });
+
+TEST(FlashProgram, ListShowsTheEmulatedDevicesPortsMarkedAsTheOnesUsed) {
+    const Finished f = runProgram({"--list", "--emulate"});
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.status, 0);
+    EXPECT_EQ(f.out.substr(0, f.out.find("* the port")),
+              "MIDI IN ports:\n  * 0  Velmora\nMIDI OUT ports:\n  * 0  Velmora\n");
+}
+
+TEST(FlashProgram, WithoutAPortOptionAndNoMatchingPlatformPortItSaysSoAndExitsTwo) {
+    const Finished list = runProgram({"--list"});
+    ASSERT_EQ(list.status, 0);
+    if (contains(list.out, "  * ")) {
+        GTEST_SKIP() << "this machine has a port the pre-selection takes";
+    }
+    const Finished f = runProgram({kScale});
+    EXPECT_EQ(f.status, 2);
+    EXPECT_TRUE(contains(f.err, "MIDI IN port")) << f.err;
+}
+
+// ---- a device on a pseudo-terminal ----
+
+// Plays the device on the pty's master side: the bytes velmora-flash writes reach an emulated device as
+// whole messages; its answers go back as bytes.
+class CPtyDevice {
+  public:
+    explicit CPtyDevice(testing::CPtyMaster& master) : master_(master), device_(deviceSide_, config()) {
+        toDevice_ = deviceSide_.openOutput(0, nullptr);
+        fromDevice_ = deviceSide_.openInput(
+            0, [this](midi::Bytes entry) { master_.write(entry); }, nullptr);
+        reader_ = std::thread([this] { run(); });
+    }
+    ~CPtyDevice() {
+        stop_ = true;
+        reader_.join();
+    }
+
+    emulator::CEmulatedDevice& device() { return device_; }
+
+  private:
+    static emulator::EmulatorConfig config() {
+        emulator::EmulatorConfig c;
+        c.scenario = emulator::parseScenario("link=none").scenario;
+        c.timeScale = 0;
+        return c;
+    }
+
+    void run() {
+        midi::SysExFramer framer([this](midi::Bytes message) {
+            auto done = std::make_shared<midi::SendCompletion>();
+            if (toDevice_->send(message, done)) {
+                done->waitFor(5s);
+            }
+        });
+        std::array<std::uint8_t, 4096> buffer{};
+        while (!stop_) {
+            pollfd p{master_.fd(), POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0) {
+                continue;
+            }
+            const ssize_t n = ::read(master_.fd(), buffer.data(), buffer.size());
+            if (n > 0) {
+                framer.feed(midi::Bytes(buffer.data(), static_cast<std::size_t>(n)));
+            }
+        }
+    }
+
+    testing::CPtyMaster& master_;
+    midi::CLoopbackDriver deviceSide_;
+    emulator::CEmulatedDevice device_;
+    std::unique_ptr<midi::MidiOutput> toDevice_;
+    std::unique_ptr<midi::MidiInput> fromDevice_;
+    std::atomic<bool> stop_{false};
+    std::thread reader_;
+};
+
+TEST(FlashProgram, AnUpdateThroughADevicePathWritesThePlanIntoTheDeviceBehindIt) {
+    testing::CPtyMaster master;
+    ASSERT_TRUE(master.ok());
+    CPtyDevice pty(master);
+    const Finished f = runProgram({"--device", master.path(), "--timing-scale=0.2"});
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.status, 0) << f.err;
+    ASSERT_FALSE(f.outLines().empty());
+    EXPECT_EQ(f.outLines().back(), texts::kCompleted);
+    const auto verdict = pty.device().verdict(emulator::builtInImages());
+    EXPECT_TRUE(verdict.ok) << verdict.summary;
+}
+
+}  // namespace
+}  // namespace velmora

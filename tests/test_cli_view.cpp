@@ -1,0 +1,317 @@
+// The terminal's view of an update: the progress arithmetic (share of the image bytes, rate, time left), the
+// live line rewritten in place, and the plain lines a log gets, the latter from a real run of the core
+// against the emulated device.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/CTerminalView.h"
+#include "cli/ProgressMeter.h"
+#include "emulator/CEmulatedDevice.h"
+#include "midi/drivers/loopback/LoopbackDriver.h"
+#include "update/Texts.h"
+#include "update/UpdateCore.h"
+
+namespace velmora::cli {
+namespace {
+
+using namespace std::chrono_literals;
+using Lines = std::vector<std::string>;
+
+constexpr std::int64_t kAllImageBytes = 16384 + 143360 + 462232 + 3231744 + 4096;
+
+const FlashStep& row(int step) {
+    return FlashPlan[static_cast<std::size_t>(step - 1)];
+}
+
+// ---- the arithmetic ----
+
+TEST(ProgressMeter, ThePercentageIsOfTheImageBytesAndASkippedBootImageLeavesTheTotal) {
+    const Clock::time_point t0{};
+    for (const bool skipBoot : {false, true}) {
+        CProgressMeter meter;
+        std::int64_t written = 0;
+        for (int step = 1; step <= kFlashPlanSteps; ++step) {
+            const bool skipped = skipBoot && row(step).address == 0;
+            meter.stepStarted(step, row(step), skipped, t0);
+            if (!skipped && row(step).kind == FlashStep::Write) {
+                written += stepBytes(row(step));
+                meter.progressPos(static_cast<int>(stepBytes(row(step))), t0);
+            }
+            if (step == 7) {
+                const std::int64_t total = kAllImageBytes - (skipBoot ? 143360 : 0);
+                EXPECT_DOUBLE_EQ(meter.snapshot(t0).percent, 100.0 * static_cast<double>(written) / total)
+                    << "skipBoot " << skipBoot;
+            }
+        }
+        EXPECT_DOUBLE_EQ(meter.snapshot(t0).percent, 100.0) << "skipBoot " << skipBoot;
+    }
+}
+
+TEST(ProgressMeter, TheRateIsTheCurrentWriteStepsAndAnEraseBeforeItDoesNotDragItDown) {
+    CProgressMeter meter;
+    Clock::time_point t{};
+    meter.stepStarted(3, row(3), false, t);
+    for (int block = 1; block <= 4; ++block) {
+        t += 40ms;
+        meter.progressPos(block * 4096, t);
+    }
+    ASSERT_TRUE(meter.snapshot(t).bytesPerSecond);
+    EXPECT_NEAR(*meter.snapshot(t).bytesPerSecond, 4096 / 0.040, 1.0);
+
+    meter.stepStarted(6, row(6), false, t);
+    t += 2s;  // a long erase
+    meter.progressPos(10, t);
+    meter.stepStarted(7, row(7), false, t);
+    for (int block = 1; block <= 5; ++block) {
+        t += 20ms;
+        meter.progressPos(block * 4096, t);
+    }
+    EXPECT_NEAR(*meter.snapshot(t).bytesPerSecond, 4096 / 0.020, 1.0);
+}
+
+TEST(ProgressMeter, TimeLeftAddsTheWritesAndErasesStillToComeAtTheRatesSeenSoFar) {
+    CProgressMeter meter;
+    Clock::time_point t{};
+    EXPECT_FALSE(meter.snapshot(t).timeLeft) << "nothing seen yet: no guess";
+
+    meter.stepStarted(1, row(1), false, t);
+    t += 100ms;
+    meter.progressPos(1, t);
+    meter.progressPos(10, t);  // 4096 bytes erased in 0.1 s
+    meter.stepStarted(2, row(2), false, t);
+    t += 400ms;
+    meter.progressPos(10, t);  // 16384 bytes in 0.4 s: 40960 bytes a second
+    EXPECT_FALSE(meter.snapshot(t).timeLeft) << "no write seen yet: no guess";
+
+    meter.stepStarted(3, row(3), false, t);
+    for (int block = 1; block <= 4; ++block) {
+        t += 250ms;
+        meter.progressPos(block * 4096, t);  // 16384 bytes a second
+    }
+    const double writes = static_cast<double>(kAllImageBytes - 16384) / 16384;
+    const double erases = static_cast<double>(143360 + 3764224) / 40960;
+    ASSERT_TRUE(meter.snapshot(t).timeLeft);
+    EXPECT_EQ(meter.snapshot(t).timeLeft->count(), static_cast<long long>(writes + erases + 0.5));
+}
+
+TEST(ProgressMeter, TimeLeftCountsDownDuringAnEraseAndNeverBelowWhatIsLeftAfterIt) {
+    CProgressMeter meter;
+    Clock::time_point t{};
+    // Everything before step 6 done, at 4096 bytes a second for erases and writes alike.
+    for (int step = 1; step <= 5; ++step) {
+        meter.stepStarted(step, row(step), false, t);
+        const std::int64_t bytes = stepBytes(row(step));
+        t += std::chrono::milliseconds(bytes * 1000 / 4096);
+        meter.progressPos(row(step).kind == FlashStep::Erase ? 10 : static_cast<int>(bytes), t);
+    }
+    meter.stepStarted(6, row(6), false, t);
+    const double writesAfter = (462232 + 3231744 + 4096) / 4096.0;
+    const long long start = meter.snapshot(t).timeLeft->count();
+    EXPECT_EQ(start, std::llround(3764224 / 4096.0 + writesAfter));
+    EXPECT_EQ(meter.snapshot(t + 100s).timeLeft->count(), start - 100);
+    EXPECT_EQ(meter.snapshot(t + 5000s).timeLeft->count(), std::llround(writesAfter))
+        << "an erase that overruns its estimate must not count as negative time";
+}
+
+TEST(LiveLine, ShowsTheStepWhatItDoesTheBytesThePercentageTheRateAndTheTimeLeft) {
+    ProgressSnapshot p;
+    p.step = 7;
+    p.row = row(7);
+    p.stepDone = 180224;
+    p.stepTotal = 462232;
+    p.percent = 43.9;
+    p.bytesPerSecond = 102.5 * 1024;
+    p.timeLeft = 81s;
+    EXPECT_EQ(liveLine(p, "", 200),
+              "Step 7/9 writing image 129 at 0x023000: 180224/462232 bytes   43%  102.5 KiB/s  1:21 left");
+    EXPECT_EQ(liveLine(p, "", 20), "Step 7/9 writing ima");
+
+    p.step = 6;
+    p.row = row(6);
+    p.stepDone = 0;
+    p.stepTotal = 3764224;
+    p.inStep = 4200ms;
+    p.timeLeft.reset();
+    EXPECT_EQ(liveLine(p, "", 200), "Step 6/9 erasing 3764224 bytes at 0x023000 for 0:04   43%  -:-- left");
+
+    ProgressSnapshot before;
+    EXPECT_EQ(liveLine(before, texts::kErasing, 200), "Step 0/9 Erasing Flash memory.    0%  -:-- left");
+}
+
+// ---- the live line on a terminal ----
+
+// What a terminal shows after `text`: \r goes back to column 0, \n starts a new row, anything else
+// overwrites.
+Lines screen(const std::string& text) {
+    Lines rows(1);
+    std::size_t column = 0;
+    for (char c : text) {
+        if (c == '\r') {
+            column = 0;
+        } else if (c == '\n') {
+            rows.emplace_back();
+            column = 0;
+        } else {
+            std::string& r = rows.back();
+            if (r.size() <= column) {
+                r.resize(column + 1, ' ');
+            }
+            r[column++] = c;
+        }
+    }
+    return rows;
+}
+
+std::string trimmed(std::string s) {
+    s.erase(s.find_last_not_of(' ') + 1);
+    return s;
+}
+
+class LiveView : public ::testing::Test {
+  protected:
+    CTerminalView makeView(std::size_t columns = 120) {
+        return CTerminalView(out, err, true, columns, [this] { return now; });
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    Clock::time_point now{};
+};
+
+TEST_F(LiveView, RewritesOneLineInPlaceAndWipesItBeforeTheClosingLines) {
+    CTerminalView view = makeView();
+    view.stepStarted(8, row(8), false);
+    for (int block = 1; block <= 50; ++block) {
+        now += 150ms;
+        view.setStatusText(texts::dataTransmit((block - 1) * 4096, 3231744));
+        view.setProgressPos(block * 4096);
+    }
+    EXPECT_EQ(out.str().find('\n'), std::string::npos) << "the progress must stay on one line";
+    EXPECT_EQ(screen(out.str()).size(), 1u);
+    EXPECT_NE(screen(out.str())[0].find("204800/3231744 bytes"), std::string::npos) << screen(out.str())[0];
+
+    view.endLiveLine(false);
+    EXPECT_EQ(trimmed(screen(out.str())[0]), "") << "the live line was left behind";
+    out << texts::kCompleted << '\n';
+    EXPECT_EQ(trimmed(screen(out.str())[0]), texts::kCompleted);
+}
+
+TEST_F(LiveView, AShorterLineLeavesNothingOfTheLongerOneBehind) {
+    CTerminalView view = makeView();
+    view.stepStarted(8, row(8), false);
+    now += 1s;
+    view.setProgressPos(3227648);
+    view.stepStarted(9, row(9), false);
+    const Lines rows = screen(out.str());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(trimmed(rows[0]).rfind("Step 9/9 writing image 139 at 0x0A4000: 0/4096 bytes", 0), 0u)
+        << rows[0];
+    EXPECT_EQ(trimmed(rows[0]).find("3231744"), std::string::npos) << rows[0];
+}
+
+TEST_F(LiveView, BlocksArrivingFasterThanTheEyeCanReadAreNotEachDrawn) {
+    CTerminalView view = makeView();
+    view.stepStarted(8, row(8), false);
+    for (int block = 1; block <= 500; ++block) {
+        now += 1ms;
+        view.setProgressPos(block * 4096);
+    }
+    const std::string text = out.str();
+    const auto draws = std::count(text.begin(), text.end(), '\r');
+    EXPECT_LE(draws, 6) << "500 blocks in half a second";
+    EXPECT_GE(draws, 2) << "the line must still move";
+}
+
+TEST_F(LiveView, NeverDrawsALineThatWouldWrapOnANarrowTerminal) {
+    CTerminalView view = makeView(40);
+    view.stepStarted(7, row(7), false);
+    now += 1s;
+    view.setProgressPos(4096);
+    for (const std::string& r : screen(out.str())) {
+        EXPECT_LE(r.size(), 39u) << r;
+    }
+}
+
+TEST_F(LiveView, AnErrorEndsTheLiveLineWithANewlineBeforeTheMessage) {
+    CTerminalView view = makeView();
+    view.stepStarted(3, row(3), false);
+    view.showError(texts::kTransferError);
+    EXPECT_EQ(out.str().back(), '\n') << "the message would land on the live line";
+    EXPECT_EQ(err.str(), std::string(texts::kTransferError) + "\n");
+    EXPECT_EQ(view.error(), texts::kTransferError);
+    EXPECT_FALSE(view.completed());
+    const std::size_t before = out.str().size();
+    view.refresh();
+    EXPECT_EQ(out.str().size(), before) << "nothing more is drawn under the message";
+}
+
+// ---- plain lines, from a real run ----
+
+TEST(PlainView, ARunWithASkippedBootRegionAndResendsGivesOneLinePerStepAndPerStatusChangeNotPerBlock) {
+    const auto parsed = emulator::parseScenario("boot=1.00,refuse-erase=2:2,refuse-block=2:3,link=none");
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    midi::CLoopbackDriver driver;
+    emulator::EmulatorConfig config;
+    config.scenario = parsed.scenario;
+    config.timeScale = 0;
+    emulator::CEmulatedDevice device(driver, config);
+
+    std::ostringstream out;
+    std::ostringstream err;
+    CTerminalView view(out, err, false);
+    view.selectPorts(0, 0);
+    Timing timing;
+    timing.beginPause = 1ms;
+    timing.retryPause = 1ms;
+    {
+        CUpdateCore core(driver, view, timing);
+        core.startPolling();
+        core.onExecute();
+        const auto deadline = Clock::now() + 120s;
+        while (core.busy() && Clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        ASSERT_FALSE(core.busy()) << "the run never ended";
+        core.waitForWorker();
+    }
+    EXPECT_EQ(err.str(), "");
+    EXPECT_TRUE(view.completed());
+    ASSERT_EQ(device.counters().eraseResends, 2) << "the scenario's resends did not happen";
+    ASSERT_EQ(device.counters().blockResends, 3);
+
+    std::istringstream lines(out.str());
+    Lines got;
+    for (std::string line; std::getline(lines, line);) {
+        got.push_back(line);
+    }
+    const Lines expected = {
+        "Erasing Flash memory.",
+        "Step 1/9: erase 0x0A4000 to 0x0A4FFF, 4096 bytes",
+        "Erasing Flash memory.",
+        "Step 2/9: erase 0x3FC000 to 0x3FFFFF, 16384 bytes",
+        "Erasing Flash memory.",
+        "Step 3/9: write image 133 to 0x3FC000, 16384 bytes",
+        "Data transmit  0 / 16384 ",
+        "Step 4/9: skipped, the boot region already holds this version "
+        "(erase 0x000000 to 0x022FFF, 143360 bytes)",
+        "Step 5/9: skipped, the boot region already holds this version "
+        "(write image 142 to 0x000000, 143360 bytes)",
+        "Step 6/9: erase 0x023000 to 0x3B9FFF, 3764224 bytes",
+        "Erasing Flash memory.",
+        "Step 7/9: write image 129 to 0x023000, 462232 bytes",
+        "Data transmit  0 / 462232 ",
+        "Step 8/9: write image 136 to 0x0A5000, 3231744 bytes",
+        "Data transmit  0 / 3231744 ",
+        "Step 9/9: write image 139 to 0x0A4000, 4096 bytes",
+        "Data transmit  0 / 4096 ",
+    };
+    EXPECT_EQ(got, expected) << "the completion text is the owner's to print last";
+}
+
+}  // namespace
+}  // namespace velmora::cli
