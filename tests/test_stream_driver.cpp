@@ -25,6 +25,7 @@
 
 #include "midi/drivers/stream/StreamDriver.h"
 #include "support/PtyMaster.h"
+#include "support/Watchdog.h"
 
 namespace velmora::midi {
 namespace {
@@ -98,18 +99,7 @@ std::optional<bool> sendAndWait(MidiOutput& output, const Message& m,
     return done->waitFor(std::chrono::duration_cast<std::chrono::milliseconds>(limit));
 }
 
-// Runs `work` on another thread and waits kLimit for it. A hang ends the whole run with a message: the work
-// still uses the test's objects, so the test cannot carry on without it.
-template <typename Work>
-void expectFinishes(const char* what, Work work) {
-    auto task = std::make_shared<std::packaged_task<void()>>(std::move(work));
-    std::future<void> done = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    if (done.wait_for(kLimit) != std::future_status::ready) {
-        std::fprintf(stderr, "hung: %s\n", what);
-        std::abort();
-    }
-}
+using testing::expectFinishes;
 
 class PtyTest : public ::testing::Test {
   protected:

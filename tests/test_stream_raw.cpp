@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "midi/drivers/stream/RawStream.h"
+#include "support/Watchdog.h"
 
 namespace velmora::midi {
 namespace {
@@ -35,18 +36,7 @@ Message sysex(std::size_t length) {
     return m;
 }
 
-// Runs `work` on another thread and waits kLimit for it. A hang ends the whole run with a message: the work
-// still uses the test's objects, so the test cannot carry on without it.
-template <typename Work>
-void expectFinishes(const char* what, Work work) {
-    auto task = std::make_shared<std::packaged_task<void()>>(std::move(work));
-    std::future<void> done = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    if (done.wait_for(kLimit) != std::future_status::ready) {
-        std::fprintf(stderr, "hung: %s\n", what);
-        std::abort();
-    }
-}
+using testing::expectFinishes;
 
 // A device whose answers the test sets. Poll descriptors are pipes: the output's is writable until the test
 // blocks it, the input's is readable once per scripted read.
