@@ -3,9 +3,9 @@
 // can fail or be aborted.
 #include <gtest/gtest.h>
 
-#include <ostream>
-
+#include <atomic>
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -477,8 +477,19 @@ INSTANTIATE_TEST_SUITE_P(
 class ExecuteTest : public ScriptedUpdate {};
 
 TEST_F(ExecuteTest, WhileBusyShowsInProgressAndChangesNothing) {
-    start([](const Bytes&, int) -> std::optional<Bytes> { return std::nullopt; }, successTiming());
+    std::atomic<bool> asked{false};
+    start(
+        [&asked](const Bytes&, int) -> std::optional<Bytes> {
+            asked = true;
+            return std::nullopt;
+        },
+        successTiming());
     ASSERT_TRUE(core->busy());
+    // The worker shows 0/9 before it asks for the identity: once asked, it is waiting and shows nothing more.
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (!asked && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(asked);
     view.clear();
     core->onExecute();
     EXPECT_EQ(view.events(), Events{"error:In Progress."});
