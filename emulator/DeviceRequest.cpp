@@ -19,16 +19,24 @@ constexpr std::uint8_t kAllCall = 0x7F;
 constexpr std::uint8_t kOwnDeviceNumber = 0x00;
 constexpr std::uint32_t kMaxReadCount = 16383;  // what a ReadReply's two-byte length can say
 
-DeviceRequest ignored(std::string_view why) {
+DeviceRequest made(RequestKind kind, std::uint8_t code = 0, std::uint32_t address = 0,
+                   std::uint32_t size = 0) {
     DeviceRequest r;
+    r.kind = kind;
+    r.code = code;
+    r.address = address;
+    r.size = size;
+    return r;
+}
+
+DeviceRequest ignored(std::string_view why, std::uint8_t code = 0) {
+    DeviceRequest r = made(RequestKind::Ignored, code);
     r.why = why;
     return r;
 }
 
 DeviceRequest refused(std::uint8_t code, std::string_view why) {
-    DeviceRequest r;
-    r.kind = RequestKind::Refused;
-    r.code = code;
+    DeviceRequest r = made(RequestKind::Refused, code);
     r.why = why;
     return r;
 }
@@ -58,11 +66,7 @@ DeviceRequest parseWrite(ByteSpan m) {
     if (!insideFlash(address, n)) {
         return refused(kWriteCode, "WriteRequest beyond the end of flash");
     }
-    DeviceRequest r;
-    r.kind = RequestKind::Write;
-    r.code = kWriteCode;
-    r.address = address;
-    r.size = n;
+    DeviceRequest r = made(RequestKind::Write, kWriteCode, address, n);
     r.data.resize(n);
     unpack7(r.data.data(), &m[kWriteDataPos], packed);
     // Compared in its encoded form, so that stray bits the decoder would mask off count as damage too.
@@ -87,12 +91,7 @@ DeviceRequest parseErase(ByteSpan m) {
     if (!insideFlash(address, size)) {
         return refused(kEraseCode, "EraseRequest beyond the end of flash");
     }
-    DeviceRequest r;
-    r.kind = RequestKind::Erase;
-    r.code = kEraseCode;
-    r.address = address;
-    r.size = size;
-    return r;
+    return made(RequestKind::Erase, kEraseCode, address, size);
 }
 
 DeviceRequest parseRead(ByteSpan m) {
@@ -113,12 +112,7 @@ DeviceRequest parseRead(ByteSpan m) {
     if (!insideFlash(address, count)) {
         return refused(kReadCode, "ReadRequest beyond the end of flash");
     }
-    DeviceRequest r;
-    r.kind = RequestKind::Read;
-    r.code = kReadCode;
-    r.address = address;
-    r.size = count;
-    return r;
+    return made(RequestKind::Read, kReadCode, address, count);
 }
 
 DeviceRequest parseUniversal(ByteSpan m) {
@@ -126,9 +120,7 @@ DeviceRequest parseUniversal(ByteSpan m) {
         return ignored("universal message other than General Information");
     }
     if (m[kSubId2Pos] == kIdentityReplySubId) {
-        DeviceRequest r;
-        r.kind = RequestKind::HostAnswer;
-        return r;
+        return made(RequestKind::HostAnswer);
     }
     if (m[kSubId2Pos] != kIdentityRequestSubId || m.size() != kIdentityRequestLength) {
         return ignored("General Information message the device does not serve");
@@ -136,9 +128,7 @@ DeviceRequest parseUniversal(ByteSpan m) {
     if (m[kChannelPos] != kOwnDeviceNumber && m[kChannelPos] != kAllCall) {
         return ignored("Identity Request for another device number");
     }
-    DeviceRequest r;
-    r.kind = RequestKind::Identity;
-    return r;
+    return made(RequestKind::Identity);
 }
 
 }  // namespace
@@ -162,22 +152,15 @@ DeviceRequest parseRequest(ByteSpan m, std::uint8_t model) {
     }
     const std::uint8_t code = m[kCodePos];
     switch (code) {
-        case kStatusCode: {
-            DeviceRequest r;
-            r.kind = RequestKind::HostAnswer;
-            r.code = code;
-            return r;
-        }
+        case kStatusCode:
+            return made(RequestKind::HostAnswer, code);
         case kBeginUpdateCode:
         case kEndUpdateCode: {
             if (m.size() != kBeginEndLength) {
                 return refused(code, code == kBeginUpdateCode ? "BeginUpdateRequest of the wrong length"
                                                               : "EndUpdateRequest of the wrong length");
             }
-            DeviceRequest r;
-            r.kind = code == kBeginUpdateCode ? RequestKind::Begin : RequestKind::End;
-            r.code = code;
-            return r;
+            return made(code == kBeginUpdateCode ? RequestKind::Begin : RequestKind::End, code);
         }
         case kWriteCode:
             return parseWrite(m);
@@ -185,11 +168,8 @@ DeviceRequest parseRequest(ByteSpan m, std::uint8_t model) {
             return parseErase(m);
         case kReadCode:
             return parseRead(m);
-        default: {
-            DeviceRequest r = ignored("a code the device does not serve");
-            r.code = code;
-            return r;
-        }
+        default:
+            return ignored("a code the device does not serve", code);
     }
 }
 
