@@ -12,3 +12,18 @@ endif()
 if(TARGET velmora_midi_alsa)
     velmora_test(test_alsa_driver SOURCES test_alsa_driver.cpp LIBS velmora_midi_platform)
 endif()
+
+# The ALSA driver's own source linked against tests/fakes/alsa instead of alsa-lib, and whole updates through it.
+if(TARGET velmora_midi_alsa)
+    find_package(ALSA REQUIRED)
+    add_library(velmora_fake_alsa STATIC fakes/alsa/FakeAlsa.cpp)
+    target_include_directories(velmora_fake_alsa PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${ALSA_INCLUDE_DIRS})
+    target_link_libraries(velmora_fake_alsa PUBLIC Threads::Threads)
+    velmora_warnings(velmora_fake_alsa)
+    add_library(velmora_midi_alsa_on_fake STATIC ${PROJECT_SOURCE_DIR}/midi/drivers/alsa/AlsaDriver.cpp)
+    target_link_libraries(velmora_midi_alsa_on_fake PUBLIC velmora_midi velmora_midi_stream velmora_fake_alsa)
+    velmora_warnings(velmora_midi_alsa_on_fake)
+    velmora_test(test_alsa_update SOURCES test_alsa_update.cpp
+                 LIBS velmora_midi_alsa_on_fake velmora_update velmora_emulator LABELS threads)
+    target_include_directories(test_alsa_update PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+endif()

@@ -11,11 +11,12 @@
 #include <thread>
 
 #include "emulator/CEmulatedDevice.h"
-#include "midi/SysExFramer.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "midi/drivers/stream/StreamDriver.h"
+#include "support/ByteLink.h"
 #include "support/PtyMaster.h"
 #include "support/RecordingView.h"
+#include "support/RunUpdate.h"
 #include "update/UpdateCore.h"
 
 namespace velmora {
@@ -23,21 +24,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Carries bytes between the pty master and an emulated device on a loopback pair: what the updater writes on
-// the slave reaches the device as whole messages, the device's answers go back as bytes.
+// Carries bytes between the pty master and an emulated device: what the updater writes on the slave reaches
+// the device as whole messages, the device's answers go back as bytes.
 class CPtyBridge {
   public:
     CPtyBridge(testing::CPtyMaster& master, midi::CLoopbackDriver& deviceSide)
         : master_(master),
-          toDevice_(deviceSide.openOutput(0, nullptr)),
-          fromDevice_(deviceSide.openInput(
-              0, [this](midi::Bytes entry) { master_.write(entry); }, nullptr)),
-          framer_([this](midi::Bytes message) {
-              auto done = std::make_shared<midi::SendCompletion>();
-              if (toDevice_->send(message, done)) {
-                  done->waitFor(5s);
-              }
-          }),
+          link_(deviceSide, [this](midi::Bytes answer) { master_.write(answer); }),
           reader_([this] { run(); }) {}
 
     ~CPtyBridge() {
@@ -54,14 +47,12 @@ class CPtyBridge {
                 continue;
             const ssize_t n = ::read(master_.fd(), buffer.data(), buffer.size());
             if (n > 0)
-                framer_.feed(midi::Bytes(buffer.data(), static_cast<std::size_t>(n)));
+                link_.fromHost(midi::Bytes(buffer.data(), static_cast<std::size_t>(n)));
         }
     }
 
     testing::CPtyMaster& master_;
-    std::unique_ptr<midi::MidiOutput> toDevice_;
-    std::unique_ptr<midi::MidiInput> fromDevice_;
-    midi::SysExFramer framer_;
+    testing::CByteLink link_;
     std::atomic<bool> stop_{false};
     std::thread reader_;
 };
@@ -82,12 +73,7 @@ TEST(PtyUpdate, WholeUpdateAcrossAPtyCompletesWithThePlanInFlash) {
     timing.beginPause = 5ms;
     timing.retryPause = 1ms;
     CUpdateCore core(driver, view, timing);
-    core.startPolling();
-    core.onExecute();
-    const auto deadline = std::chrono::steady_clock::now() + 240s;
-    while (core.busy() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(5ms);
-    ASSERT_FALSE(core.busy()) << "the update over the pty never ended";
+    ASSERT_TRUE(testing::runUpdate(core)) << "the update over the pty never ended";
     EXPECT_TRUE(view.only("error:").empty()) << view.only("error:").front();
     EXPECT_EQ(view.count("status:Version update completed."), 1u);
     const auto verdict = device.verdict(emulator::builtInImages());
