@@ -87,10 +87,11 @@ int runFlash(const Options& options, const Output& o) {
     // A device path is one port each way, named after the path: nothing to choose.
     const bool onePair = options.source == PortSource::Device;
     const PortChoice in = onePair ? PortChoice{0, {}}
-                                  : choosePort(lists.inputs, options.input, options.instance, Direction::In);
-    const PortChoice out = onePair
-                               ? PortChoice{0, {}}
-                               : choosePort(lists.outputs, options.output, options.instance, Direction::Out);
+                                  : choosePort(lists.inputs, options.input, options.instance, Direction::In,
+                                               lists.inputAddresses);
+    const PortChoice out = onePair ? PortChoice{0, {}}
+                                   : choosePort(lists.outputs, options.output, options.instance,
+                                                Direction::Out, lists.outputAddresses);
     if (!in.ok() || !out.ok()) {
         for (const PortChoice* c : {&in, &out}) {
             if (!c->ok()) {

@@ -54,16 +54,24 @@ PortLists readPortLists(midi::MidiDriver& driver) {
     // Bounded like the ports' own deviceName, so that names compare as the window's lists would.
     for (unsigned i = 0, n = driver.inputCount(); i < n; ++i) {
         lists.inputs.push_back(midi::boundedName(driver.inputName(i)));
+        lists.inputAddresses.push_back(driver.inputAddress(i));
     }
     for (unsigned i = 0, n = driver.outputCount(); i < n; ++i) {
         lists.outputs.push_back(midi::boundedName(driver.outputName(i)));
+        lists.outputAddresses.push_back(driver.outputAddress(i));
     }
     return lists;
 }
 
 PortChoice choosePort(const std::vector<std::string>& names, const std::optional<std::string>& wanted,
-                      int instance, Direction direction) {
+                      int instance, Direction direction, const std::vector<std::string>& addresses) {
     const std::string list = listName(direction);
+    if (wanted) {
+        const auto at = std::find(addresses.begin(), addresses.end(), *wanted);
+        if (!wanted->empty() && at != addresses.end()) {
+            return {static_cast<int>(at - addresses.begin()), {}};
+        }
+    }
     if (!wanted) {
         const int index = ui::preselect(names, instance);
         if (index >= 0) {
@@ -109,7 +117,8 @@ PortChoice choosePort(const std::vector<std::string>& names, const std::optional
 
 std::string portListing(const PortLists& lists, int instance) {
     std::string out;
-    auto section = [&out, instance](const char* title, const std::vector<std::string>& names) {
+    auto section = [&out, instance](const char* title, const std::vector<std::string>& names,
+                                    const std::vector<std::string>& addresses) {
         out += std::string(title) + " ports:\n";
         if (names.empty()) {
             out += "     (none)\n";
@@ -118,11 +127,15 @@ std::string portListing(const PortLists& lists, int instance) {
         const int chosen = ui::preselect(names, instance);
         for (std::size_t i = 0; i < names.size(); ++i) {
             out += static_cast<int>(i) == chosen ? "  * " : "    ";
-            out += std::to_string(i) + "  " + names[i] + "\n";
+            out += std::to_string(i) + "  " + names[i];
+            if (i < addresses.size() && !addresses[i].empty()) {
+                out += "  (" + addresses[i] + ")";
+            }
+            out += "\n";
         }
     };
-    section("MIDI IN", lists.inputs);
-    section("MIDI OUT", lists.outputs);
+    section("MIDI IN", lists.inputs, lists.inputAddresses);
+    section("MIDI OUT", lists.outputs, lists.outputAddresses);
     out += "* the port used when none is named (names looked for, copy " + std::to_string(instance) +
            "): " + alternatives(ui::candidatePortNames(instance)) + "\n";
     return out;

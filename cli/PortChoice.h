@@ -15,6 +15,10 @@ namespace velmora::cli {
 struct PortLists {
     std::vector<std::string> inputs;
     std::vector<std::string> outputs;
+    // Beside each name, where the platform finds the port ("hw:1,0,0"); empty entries where it has no such
+    // form.
+    std::vector<std::string> inputAddresses;
+    std::vector<std::string> outputAddresses;
 };
 
 // The names as the window's lists show them, in the platform's order.
@@ -29,10 +33,10 @@ struct PortChoice {
     bool ok() const { return error.empty(); }
 };
 
-// `wanted` as given to --in/--out: digits only is a position, anything else an exact name; none is the
-// pre-selection of copy `instance`.
+// `wanted` as given to --in/--out: digits only is a position, a port's address (`addresses`, in the order of
+// `names`) that port, anything else an exact name; none is the pre-selection of copy `instance`.
 PortChoice choosePort(const std::vector<std::string>& names, const std::optional<std::string>& wanted,
-                      int instance, Direction direction);
+                      int instance, Direction direction, const std::vector<std::string>& addresses = {});
 
 // Both lists numbered, the pre-selected entries marked.
 std::string portListing(const PortLists& lists, int instance);

@@ -80,12 +80,20 @@ class MidiDriver {
     virtual std::string inputName(unsigned index) = 0;
     virtual unsigned outputCount() = 0;
     virtual std::string outputName(unsigned index) = 0;
+    // Where the platform finds a port, so that people can tell equal names apart ("hw:1,0,0" on ALSA); empty
+    // where the platform has no such form or the index is gone.
+    virtual std::string inputAddress(unsigned /*index*/) { return {}; }
+    virtual std::string outputAddress(unsigned /*index*/) { return {}; }
 
     // Opens a device by its position in the enumeration; nullptr on failure (an index out of range included),
-    // with the reason in *why when it is given.
+    // with the reason in *why when it is given. Once the ports have been listed, a driver whose numbering can
+    // shift refuses an index that no longer holds the port listed there (kPortListChanged).
     virtual std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) = 0;
     virtual std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) = 0;
 };
+
+// Why an open by index failed when the port at that index is no longer the one that was listed.
+inline constexpr const char* kPortListChanged = "the port list changed: rescan";
 
 // `name` cut to at most maxBytes bytes without splitting a UTF-8 character.
 std::string boundedName(std::string name, std::size_t maxBytes = kMaxDeviceNameBytes);

@@ -284,5 +284,95 @@ INSTANTIATE_TEST_SUITE_P(
                       CloseCase{"block", 0x02, false, 0}, CloseCase{"end", 0x04, false, 0},
                       CloseCase{"the first block draining at DIN speed", 0x0A, true, 3125}));
 
+// Several cards with equal, long and UTF-8 names and several subdevices: what the lists show, and where.
+TEST(AlsaPorts, CardsAreListedWithDistinctBoundedNamesAndTheirAddresses) {
+    const std::string longName(50, 'L');
+    const std::string utf8 = "\xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xAA" + longName;
+    CFakeAlsa alsa(
+        {FakeCard{{{"Velmora", {"Velmora MIDI 1"}, {"Velmora MIDI 1"}}}},
+         FakeCard{{{"Velmora", {"Velmora MIDI 1"}, {}}, {"Hub", {"Hub 1", "Hub 2", ""}, {"Hub 1"}}}},
+         FakeCard{{{longName, {""}, {}}, {utf8, {""}, {}}}}});
+    midi::CAlsaDriver driver;
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Velmora MIDI 1", "hw:0,0,0"},
+        {"Velmora MIDI 1 (2)", "hw:1,0,0"},
+        {"Hub 1", "hw:1,1,0"},
+        {"Hub 2", "hw:1,1,1"},
+        {"Hub", "hw:1,1,2"},
+        {std::string(39, 'L'), "hw:2,0,0"},
+        {utf8.substr(0, 15) + std::string(24, 'L'), "hw:2,1,0"}};
+    ASSERT_EQ(driver.inputCount(), expected.size());
+    for (unsigned i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(driver.inputName(i), expected[i].first) << "input " << i;
+        EXPECT_EQ(driver.inputAddress(i), expected[i].second) << "input " << i;
+    }
+    EXPECT_EQ(driver.outputCount(), 2u) << "a device without outputs lists none";
+    EXPECT_EQ(driver.outputAddress(1), "hw:1,1,0");
+}
+
+// Between the list and the open, the ports may change: an index opens the port listed there or nothing.
+struct ReopenCase {
+    const char* what;
+    std::vector<FakeCard> now;  // the cards at open time; the list was taken with twoCards()
+    const char* shown;          // the dialog's message, "" when the open succeeds
+};
+
+void PrintTo(const ReopenCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class AlsaReopen : public ::testing::TestWithParam<ReopenCase> {};
+
+TEST_P(AlsaReopen, TheListedPortIsThePortOpenedOrTheOpenFails) {
+    const ReopenCase& c = GetParam();
+    CFakeAlsa alsa(twoCards());
+    midi::CAlsaDriver driver;
+    ASSERT_EQ(driver.outputName(1), "Velmora MIDI 1");
+    alsa.replug(c.now);
+    std::string why;
+    const bool opened = driver.openOutput(1, &why) != nullptr;
+    EXPECT_EQ(opened, std::string(c.shown).empty()) << c.what << ": " << why;
+    if (!opened) {
+        EXPECT_EQ(why, midi::kPortListChanged) << c.what;
+    }
+
+    testing::RecordingView view;  // the same through Execute, as the dialog shows it
+    view.input = 1;
+    view.output = 1;
+    alsa.replug(twoCards());
+    ASSERT_EQ(driver.inputName(1), "Velmora MIDI 1");
+    ASSERT_EQ(driver.outputName(1), "Velmora MIDI 1");
+    alsa.replug(c.now);
+    {
+        CUpdateCore core(driver, view, Timing::scaled(0.01));
+        testing::runUpdate(core, 10s);
+    }
+    if (*c.shown != 0) {
+        EXPECT_EQ(view.only("error:"), std::vector<std::string>{std::string("error:") + c.shown}) << c.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, AlsaReopen,
+    ::testing::Values(ReopenCase{"nothing changed", twoCards(), ""},
+                      ReopenCase{"a card plugged in before the device",
+                                 {twoCards()[0], FakeCard{{{"Synth", {"Synth"}, {"Synth"}}}}, twoCards()[1]},
+                                 texts::kCantOpenOut},
+                      ReopenCase{"the device unplugged", {twoCards()[0]}, texts::kCantOpenOut},
+                      ReopenCase{"another device in the device's place",
+                                 {twoCards()[0], FakeCard{{{"Synth", {"Synth"}, {"Synth"}}}}},
+                                 texts::kCantOpenOut}));
+
+TEST(AlsaPorts, AnOutputAnotherProgramHoldsIsRefusedWithEbusy) {
+    CFakeAlsa alsa(twoCards());
+    midi::CAlsaDriver driver;
+    alsa.hold(kDevicePort, true);
+    std::string why;
+    EXPECT_EQ(driver.openOutput(1, &why), nullptr);
+    EXPECT_NE(why.find("is in use by"), std::string::npos) << why;
+    alsa.hold(kDevicePort, false);
+    EXPECT_NE(driver.openOutput(1, &why), nullptr) << why;
+}
+
 }  // namespace
 }  // namespace velmora

@@ -141,6 +141,22 @@ TEST(PortListing, NumbersBothListsAndMarksThePortsThatAreUsedWhenNoneIsNamed) {
               "     (none)\n");
 }
 
+// Equal names are told apart by ALSA's hw:C,D,S: the listing shows it, --in/--out take it.
+TEST(PortAddress, ListedBesideTheNameAndAcceptedInPlaceOfIt) {
+    PortLists lists;
+    lists.inputs = {"Velmora", "Velmora (2)", "Loop"};
+    lists.inputAddresses = {"hw:1,0,0", "hw:2,0,0", ""};
+    const std::string listing = portListing(lists, 1);
+    EXPECT_NE(listing.find("  * 0  Velmora  (hw:1,0,0)\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("    2  Loop\n"), std::string::npos)
+        << "an empty address adds nothing: " << listing;
+    EXPECT_EQ(choosePort(lists.inputs, "hw:2,0,0", 1, Direction::In, lists.inputAddresses).index, 1);
+    EXPECT_EQ(choosePort(lists.inputs, "hw:3,0,0", 1, Direction::In, lists.inputAddresses).index, -1)
+        << "an address that is not listed names no port";
+    EXPECT_EQ(choosePort(lists.inputs, "", 1, Direction::In, lists.inputAddresses).index, -1)
+        << "the port without an address is not chosen by an empty one";
+}
+
 TEST(PortListing, MarksWhatTheGivenCopyWouldPick) {
     PortLists lists;
     lists.inputs = {"Velmora", "Velmora (3)"};

@@ -229,8 +229,25 @@ class CAlsaChannel final : public RawChannel {
     std::size_t bufferBytes_ = kBufferBytes;
 };
 
-std::shared_ptr<CAlsaChannel> openChannel(int index, snd_rawmidi_stream_t stream, std::string* why) {
+bool samePort(const AlsaPort& a, const AlsaPort& b) {
+    return a.card == b.card && a.device == b.device && a.subdevice == b.subdevice;
+}
+
+std::shared_ptr<CAlsaChannel> openChannel(int index, snd_rawmidi_stream_t stream,
+                                          const CAlsaDriver::Listed& listed, std::string* why) {
     const std::vector<AlsaPort> ports = listPorts(stream);
+    if (listed.done && index >= 0) {
+        // Cards are numbered as they come; after a plug or unplug the same index can be another device.
+        const auto i = static_cast<std::size_t>(index);
+        const bool same = i < ports.size() && i < listed.ports.size() &&
+                          samePort(ports[i], listed.ports[i]) && portNames(ports)[i] == listed.names[i];
+        if (!same) {
+            if (why != nullptr) {
+                *why = kPortListChanged;
+            }
+            return nullptr;
+        }
+    }
     if (index < 0 || static_cast<std::size_t>(index) >= ports.size()) {
         if (why != nullptr) {
             *why = "no ALSA MIDI " + std::string(directionName(stream)) + " " + std::to_string(index) + " (" +
@@ -267,26 +284,56 @@ std::shared_ptr<CAlsaChannel> openChannel(int index, snd_rawmidi_stream_t stream
 
 }  // namespace
 
+// Every look at the lists is what the user was shown last.
+std::vector<std::string> CAlsaDriver::list(bool input, std::vector<AlsaPort>* ports) {
+    std::vector<AlsaPort> found = listPorts(input ? SND_RAWMIDI_STREAM_INPUT : SND_RAWMIDI_STREAM_OUTPUT);
+    std::vector<std::string> names = portNames(found);
+    std::lock_guard lock(mutex_);
+    Listed& listed = input ? listedInputs_ : listedOutputs_;
+    listed = {true, found, names};
+    if (ports != nullptr) {
+        *ports = std::move(found);
+    }
+    return names;
+}
+
 unsigned CAlsaDriver::inputCount() {
-    return static_cast<unsigned>(listPorts(SND_RAWMIDI_STREAM_INPUT).size());
+    return static_cast<unsigned>(list(true, nullptr).size());
 }
 
 std::string CAlsaDriver::inputName(unsigned index) {
-    const std::vector<std::string> names = portNames(listPorts(SND_RAWMIDI_STREAM_INPUT));
+    const std::vector<std::string> names = list(true, nullptr);
     return index < names.size() ? names[index] : std::string();
+}
+
+std::string CAlsaDriver::inputAddress(unsigned index) {
+    std::vector<AlsaPort> ports;
+    list(true, &ports);
+    return index < ports.size() ? address(ports[index]) : std::string();
 }
 
 unsigned CAlsaDriver::outputCount() {
-    return static_cast<unsigned>(listPorts(SND_RAWMIDI_STREAM_OUTPUT).size());
+    return static_cast<unsigned>(list(false, nullptr).size());
 }
 
 std::string CAlsaDriver::outputName(unsigned index) {
-    const std::vector<std::string> names = portNames(listPorts(SND_RAWMIDI_STREAM_OUTPUT));
+    const std::vector<std::string> names = list(false, nullptr);
     return index < names.size() ? names[index] : std::string();
 }
 
+std::string CAlsaDriver::outputAddress(unsigned index) {
+    std::vector<AlsaPort> ports;
+    list(false, &ports);
+    return index < ports.size() ? address(ports[index]) : std::string();
+}
+
 std::unique_ptr<MidiOutput> CAlsaDriver::openOutput(int index, std::string* why) {
-    std::shared_ptr<CAlsaChannel> channel = openChannel(index, SND_RAWMIDI_STREAM_OUTPUT, why);
+    Listed listed;
+    {
+        std::lock_guard lock(mutex_);
+        listed = listedOutputs_;
+    }
+    std::shared_ptr<CAlsaChannel> channel = openChannel(index, SND_RAWMIDI_STREAM_OUTPUT, listed, why);
     if (!channel) {
         return nullptr;
     }
@@ -294,7 +341,12 @@ std::unique_ptr<MidiOutput> CAlsaDriver::openOutput(int index, std::string* why)
 }
 
 std::unique_ptr<MidiInput> CAlsaDriver::openInput(int index, SysExHandler onSysEx, std::string* why) {
-    std::shared_ptr<CAlsaChannel> channel = openChannel(index, SND_RAWMIDI_STREAM_INPUT, why);
+    Listed listed;
+    {
+        std::lock_guard lock(mutex_);
+        listed = listedInputs_;
+    }
+    std::shared_ptr<CAlsaChannel> channel = openChannel(index, SND_RAWMIDI_STREAM_INPUT, listed, why);
     if (!channel) {
         return nullptr;
     }

@@ -3,6 +3,7 @@
 // the sequencer: the sequencer drops a SysEx larger than its event buffer, and only a rawmidi drain tells
 // when the bytes have really left.
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,12 +38,27 @@ class CAlsaDriver : public MidiDriver {
     std::string inputName(unsigned index) override;
     unsigned outputCount() override;
     std::string outputName(unsigned index) override;
+    std::string inputAddress(unsigned index) override;
+    std::string outputAddress(unsigned index) override;
 
     std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) override;
     std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) override;
 
+    // What the lists last showed, per direction: ALSA is enumerated again at open, and an index must still
+    // mean the port that was shown.
+    struct Listed {
+        bool done = false;
+        std::vector<AlsaPort> ports;
+        std::vector<std::string> names;
+    };
+
   private:
+    std::vector<std::string> list(bool input, std::vector<AlsaPort>* ports);
+
     const RawLimits limits_;
+    std::mutex mutex_;
+    Listed listedInputs_;
+    Listed listedOutputs_;
 };
 
 }  // namespace velmora::midi
