@@ -27,3 +27,17 @@ if(TARGET velmora_midi_alsa)
                  LIBS velmora_midi_alsa_on_fake velmora_update velmora_emulator LABELS threads)
     target_include_directories(test_alsa_update PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 endif()
+
+# The WinMM driver's own source linked against tests/fakes/winmm instead of winmm (run under Wine).
+if(TARGET velmora_midi_winmm)
+    add_library(velmora_midi_winmm_on_fake STATIC ${PROJECT_SOURCE_DIR}/midi/drivers/winmm/WinMmDriver.cpp
+                                                  fakes/winmm/FakeWinMm.cpp)
+    # _WINMM_ declares the multimedia calls as this program's own rather than imported from winmm.dll.
+    target_compile_definitions(velmora_midi_winmm_on_fake PRIVATE UNICODE _UNICODE _WINMM_)
+    target_include_directories(velmora_midi_winmm_on_fake PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+    target_link_libraries(velmora_midi_winmm_on_fake PUBLIC velmora_midi)
+    velmora_warnings(velmora_midi_winmm_on_fake)
+    velmora_test(test_winmm_update SOURCES test_winmm_update.cpp
+                 LIBS velmora_midi_winmm_on_fake velmora_update velmora_emulator LABELS threads)
+    target_include_directories(test_winmm_update PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+endif()

@@ -10,6 +10,7 @@
 
 #include <mmsystem.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +31,9 @@ using namespace std::chrono_literals;
 
 constexpr UINT kHeaderSize = static_cast<UINT>(sizeof(MIDIHDR));
 constexpr DWORD kInputBufferBytes = static_cast<DWORD>(kMaxSysExEntry);
+// Buffers lent at once. Windows may hand a long SysEx back in pieces, one buffer each, and drops what arrives
+// while no buffer is lent: one buffer, lent again only from the callback, loses the pieces that come before.
+constexpr std::size_t kInputBuffers = 8;
 
 // How long a header may stay with the system after a reset before it is taken as lost.
 constexpr auto kReturnLimit = 2000ms;
@@ -100,19 +104,22 @@ class CTimerResolution {
 
 // ---- input ----
 
-// The receive buffer with its header. Heap-allocated on its own so that it can be left to the system if the
+// A receive buffer with its header. Heap-allocated on its own so that it can be left to the system if the
 // system never hands it back.
 struct InputBuffer {
     MIDIHDR header{};
     char bytes[kInputBufferBytes] = {};
+    bool prepared = false;
 };
 
 class CWinMmInput final : public MidiInput {
   public:
-    explicit CWinMmInput(SysExHandler onSysEx)
-        : buffer_(std::make_unique<InputBuffer>()), framer_(std::move(onSysEx)) {
-        buffer_->header.lpData = buffer_->bytes;
-        buffer_->header.dwBufferLength = kInputBufferBytes;
+    explicit CWinMmInput(SysExHandler onSysEx) : framer_(std::move(onSysEx)) {
+        for (auto& buffer : buffers_) {
+            buffer = std::make_unique<InputBuffer>();
+            buffer->header.lpData = buffer->bytes;
+            buffer->header.dwBufferLength = kInputBufferBytes;
+        }
     }
 
     // Open, prepare, lend, start; each step only after the one before it worked.
@@ -124,14 +131,16 @@ class CWinMmInput final : public MidiInput {
             return false;
         }
         handle_ = opened;
-        if (!mmOk(midiInPrepareHeader(handle_, &buffer_->header, kHeaderSize), Side::input,
-                  "midiInPrepareHeader", why)) {
-            return false;
-        }
-        prepared_ = true;
-        if (!mmOk(midiInAddBuffer(handle_, &buffer_->header, kHeaderSize), Side::input, "midiInAddBuffer",
-                  why)) {
-            return false;
+        for (auto& buffer : buffers_) {
+            if (!mmOk(midiInPrepareHeader(handle_, &buffer->header, kHeaderSize), Side::input,
+                      "midiInPrepareHeader", why)) {
+                return false;
+            }
+            buffer->prepared = true;
+            if (!mmOk(midiInAddBuffer(handle_, &buffer->header, kHeaderSize), Side::input, "midiInAddBuffer",
+                      why)) {
+                return false;
+            }
         }
         if (!mmOk(midiInStart(handle_), Side::input, "midiInStart", why)) {
             return false;
@@ -153,19 +162,22 @@ class CWinMmInput final : public MidiInput {
         if (handle_ == nullptr) {
             return;
         }
-        // Hands the buffer back through the callback.
+        // Hands the buffers back through the callback.
         midiInReset(handle_);
-        if (prepared_) {
-            const auto limit = std::chrono::steady_clock::now() + kReturnLimit;
-            while ((flagsOf(buffer_->header) & MHDR_INQUEUE) != 0 &&
+        const auto limit = std::chrono::steady_clock::now() + kReturnLimit;
+        for (auto& buffer : buffers_) {
+            if (!buffer->prepared) {
+                continue;
+            }
+            while ((flagsOf(buffer->header) & MHDR_INQUEUE) != 0 &&
                    std::chrono::steady_clock::now() < limit) {
                 Sleep(1);
             }
-            if (!mmOk(midiInUnprepareHeader(handle_, &buffer_->header, kHeaderSize), Side::input, "",
+            if (!mmOk(midiInUnprepareHeader(handle_, &buffer->header, kHeaderSize), Side::input, "",
                       nullptr)) {
                 // The system still holds the buffer: leaving it allocated is better than letting it write
                 // into freed memory.
-                static_cast<void>(buffer_.release());
+                static_cast<void>(buffer.release());
             }
         }
         midiInClose(handle_);
@@ -201,8 +213,7 @@ class CWinMmInput final : public MidiInput {
     }
 
     HMIDIIN handle_ = nullptr;
-    std::unique_ptr<InputBuffer> buffer_;
-    bool prepared_ = false;
+    std::array<std::unique_ptr<InputBuffer>, kInputBuffers> buffers_;
     bool started_ = false;
     std::mutex mutex_;  // held by the callback while it delivers
     bool closing_ = false;
@@ -335,6 +346,19 @@ class CWinMmOutput final : public MidiOutput {
     std::thread waiter_;
 };
 
+std::string currentName(Side side, unsigned index) {
+    if (side == Side::input) {
+        MIDIINCAPSW caps{};
+        return mmOk(midiInGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), side, "", nullptr)
+                   ? boundedName(toUtf8(caps.szPname, MAXPNAMELEN))
+                   : std::string();
+    }
+    MIDIOUTCAPSW caps{};
+    return mmOk(midiOutGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), side, "", nullptr)
+               ? boundedName(toUtf8(caps.szPname, MAXPNAMELEN))
+               : std::string();
+}
+
 }  // namespace
 
 unsigned CWinMmDriver::inputCount() {
@@ -342,11 +366,7 @@ unsigned CWinMmDriver::inputCount() {
 }
 
 std::string CWinMmDriver::inputName(unsigned index) {
-    MIDIINCAPSW caps{};
-    if (!mmOk(midiInGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), Side::input, "", nullptr)) {
-        return {};
-    }
-    return boundedName(toUtf8(caps.szPname, MAXPNAMELEN));
+    return remember(listedInputs_, index, currentName(Side::input, index));
 }
 
 unsigned CWinMmDriver::outputCount() {
@@ -354,15 +374,41 @@ unsigned CWinMmDriver::outputCount() {
 }
 
 std::string CWinMmDriver::outputName(unsigned index) {
-    MIDIOUTCAPSW caps{};
-    if (!mmOk(midiOutGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), Side::output, "", nullptr)) {
-        return {};
+    return remember(listedOutputs_, index, currentName(Side::output, index));
+}
+
+std::string CWinMmDriver::remember(std::map<unsigned, std::string>& listed, unsigned index,
+                                   std::string name) {
+    std::lock_guard lock(mutex_);
+    listed[index] = name;
+    return name;
+}
+
+// Device numbers shift when a device is plugged in or out: an index must still hold the port it was listed
+// with.
+bool CWinMmDriver::stillListed(const std::map<unsigned, std::string>& listed, int index, bool input,
+                               std::string* why) {
+    std::string shown;
+    {
+        std::lock_guard lock(mutex_);
+        const auto at = index >= 0 ? listed.find(static_cast<unsigned>(index)) : listed.end();
+        if (at == listed.end()) {
+            return true;  // never listed: nothing to compare with
+        }
+        shown = at->second;
     }
-    return boundedName(toUtf8(caps.szPname, MAXPNAMELEN));
+    if (currentName(input ? Side::input : Side::output, static_cast<unsigned>(index)) == shown) {
+        return true;
+    }
+    if (why != nullptr) {
+        *why = kPortListChanged;
+    }
+    return false;
 }
 
 std::unique_ptr<MidiOutput> CWinMmDriver::openOutput(int index, std::string* why) {
-    if (!checkIndex(index, midiOutGetNumDevs(), "output", why)) {
+    if (!stillListed(listedOutputs_, index, false, why) ||
+        !checkIndex(index, midiOutGetNumDevs(), "output", why)) {
         return nullptr;
     }
     auto output = std::make_unique<CWinMmOutput>();
@@ -373,7 +419,8 @@ std::unique_ptr<MidiOutput> CWinMmDriver::openOutput(int index, std::string* why
 }
 
 std::unique_ptr<MidiInput> CWinMmDriver::openInput(int index, SysExHandler onSysEx, std::string* why) {
-    if (!checkIndex(index, midiInGetNumDevs(), "input", why)) {
+    if (!stillListed(listedInputs_, index, true, why) ||
+        !checkIndex(index, midiInGetNumDevs(), "input", why)) {
         return nullptr;
     }
     auto input = std::make_unique<CWinMmInput>(std::move(onSysEx));
