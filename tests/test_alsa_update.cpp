@@ -107,12 +107,7 @@ TEST_P(AlsaUpdate, WholeUpdateThroughTheAlsaDriverCompletesWithThePlanInFlash) {
         CUpdateCore core(bench.driver, bench.view, quickTiming());
         ASSERT_TRUE(testing::runUpdate(core)) << "the update never ended";
     }
-    const auto errors = bench.view.only("error:");
-    EXPECT_TRUE(errors.empty()) << errors.front();
-    EXPECT_EQ(bench.view.count("status:Version update completed."), 1u);
-    const auto verdict = bench.device->verdict(emulator::builtInImages());
-    EXPECT_TRUE(verdict.ok) << verdict.summary;
-    EXPECT_EQ(bench.device->counters().blockResends, 0) << "every block should cross the driver whole";
+    testing::expectCompletedWithThePlan(bench.view, *bench.device);
     EXPECT_EQ(bench.alsa->openHandles(), 0);
     const Resources after;
     EXPECT_EQ(after.fds, before.fds);
@@ -246,11 +241,7 @@ TEST_P(AlsaClose, ClosingTheWindowEndsEveryWaitPromptlyAndSilently) {
                 if (!c.answered)
                     return std::nullopt;
             }
-            if (ScriptedDevice::isIdentityRequest(r))
-                return ScriptedDevice::identity(0x63);
-            if (ScriptedDevice::isCode(r, 0x60))
-                return ScriptedDevice::readReply({'0', '.', '9', '9'});
-            return ScriptedDevice::status(0x63, 0);
+            return ScriptedDevice::usualAnswer(r);
         });
     bench.start({4096, c.bytesPerSecond, 0, 0});
     const Resources before;

@@ -189,11 +189,7 @@ TEST(FaultSweep, WindowClosedAtEveryKindOfWaitAHundredTimes) {
                 reached = true;
                 return std::nullopt;
             }
-            if (ScriptedDevice::isIdentityRequest(r))
-                return ScriptedDevice::identity(0x63);
-            if (ScriptedDevice::isCode(r, 0x60))
-                return ScriptedDevice::readReply({'0', '.', '9', '9'});
-            return ScriptedDevice::status(0x63, 0);
+            return ScriptedDevice::usualAnswer(r);
         });
         RecordingView view;
         Timing timing = sweepTiming();

@@ -1,9 +1,14 @@
 #pragma once
-// Runs one update the way the dialog's Execute does and waits for the worker to end.
+// Runs one update the way the dialog's Execute does and waits for the worker to end, and checks that it
+// completed with the plan in the emulated device's flash.
+
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
+#include "emulator/CEmulatedDevice.h"
+#include "support/RecordingView.h"
 #include "update/UpdateCore.h"
 
 namespace velmora::testing {
@@ -17,6 +22,18 @@ inline bool runUpdate(CUpdateCore& core, std::chrono::seconds limit = std::chron
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return !core.busy();
+}
+
+// No message, the closing text once, the flash as the plan writes it, and no block sent twice: a driver that
+// lost or tore a message would have made the transfer send a block again.
+inline void expectCompletedWithThePlan(const RecordingView& view, const emulator::CEmulatedDevice& device) {
+    const auto errors = view.only("error:");
+    EXPECT_TRUE(errors.empty()) << errors.front();
+    EXPECT_EQ(view.count("status:Version update completed."), 1u);
+    const auto verdict = device.verdict(emulator::builtInImages());
+    EXPECT_TRUE(verdict.ok) << verdict.summary;
+    EXPECT_EQ(device.counters().blockResends, 0)
+        << "every block should cross the driver whole the first time";
 }
 
 }  // namespace velmora::testing

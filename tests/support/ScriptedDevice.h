@@ -62,6 +62,14 @@ class ScriptedDevice {
     static bool isCode(const Bytes& m, std::uint8_t code) {
         return m.size() > 5 && m[1] == 0x52 && m[4] == code;
     }
+    // A model 0x63 in update mode that agrees to everything, its boot region at version 0.99.
+    static Bytes usualAnswer(const Bytes& request) {
+        if (isIdentityRequest(request))
+            return identity(0x63);
+        if (isCode(request, 0x60))
+            return readReply({'0', '.', '9', '9'});
+        return status(0x63, 0);
+    }
 
   private:
     void run() {

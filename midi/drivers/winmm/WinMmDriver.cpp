@@ -33,7 +33,7 @@ constexpr UINT kHeaderSize = static_cast<UINT>(sizeof(MIDIHDR));
 constexpr DWORD kInputBufferBytes = static_cast<DWORD>(kMaxSysExEntry);
 // Buffers lent at once. Windows may hand a long SysEx back in pieces, one buffer each, and drops what arrives
 // while no buffer is lent: one buffer, lent again only from the callback, loses the pieces that come before.
-constexpr std::size_t kInputBuffers = 8;
+constexpr std::size_t kInputBuffers = 16;
 
 // How long a header may stay with the system after a reset before it is taken as lost.
 constexpr auto kReturnLimit = 2000ms;
