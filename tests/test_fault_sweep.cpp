@@ -19,6 +19,7 @@
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDevice.h"
+#include "support/UntilIdle.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
@@ -78,11 +79,7 @@ Outcome updateOnce(const std::string& scenario, const Bytes& startFlash = {}, do
         CUpdateCore core(driver, view, scale > 0 ? Timing::scaled(scale) : sweepTiming());
         core.startPolling();
         core.onExecute();
-        const auto deadline = std::chrono::steady_clock::now() + 300s;
-        while (core.busy() && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(2ms);
-        }
-        EXPECT_FALSE(core.busy()) << "the run never ended: " << scenario;
+        EXPECT_TRUE(testing::waitUntilIdle(core, 300s)) << "the run never ended: " << scenario;
     }
     for (const auto& e : view.only("error:"))
         out.errors.push_back(e.substr(6));

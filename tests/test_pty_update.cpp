@@ -16,6 +16,7 @@
 #include "midi/drivers/stream/StreamDriver.h"
 #include "support/PtyMaster.h"
 #include "support/RecordingView.h"
+#include "support/UntilIdle.h"
 #include "update/UpdateCore.h"
 
 namespace velmora {
@@ -84,10 +85,7 @@ TEST(PtyUpdate, WholeUpdateAcrossAPtyCompletesWithThePlanInFlash) {
     CUpdateCore core(driver, view, timing);
     core.startPolling();
     core.onExecute();
-    const auto deadline = std::chrono::steady_clock::now() + 240s;
-    while (core.busy() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(5ms);
-    ASSERT_FALSE(core.busy()) << "the update over the pty never ended";
+    ASSERT_TRUE(testing::waitUntilIdle(core, 240s)) << "the update over the pty never ended";
     EXPECT_TRUE(view.only("error:").empty()) << view.only("error:").front();
     EXPECT_EQ(view.count("status:Version update completed."), 1u);
     const auto verdict = device.verdict(emulator::builtInImages());

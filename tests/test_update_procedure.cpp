@@ -14,6 +14,7 @@
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDevice.h"
+#include "support/UntilIdle.h"
 #include "update/Codec.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
@@ -52,13 +53,7 @@ const Events kDisabled = {"enable:1000=off", "enable:1001=off", "enable:1=off", 
 const Events kRestored = {"enable:1000=on", "enable:1001=on", "enable:1=on", "enable:1004=on"};
 
 bool waitUntilIdle(const CUpdateCore& core, std::chrono::milliseconds limit = 120s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (core.busy()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
+    return testing::waitUntilIdle(core, limit);
 }
 
 // The tail of `events` after the controls were disabled by Execute: what the worker did.
