@@ -44,17 +44,18 @@ std::string preview(const std::vector<std::uint8_t>& bytes) {
 // line may put between answers, none of which may be taken for an answer.
 std::vector<std::uint8_t> chatterItem(std::size_t index, std::uint8_t model) {
     using namespace sysex;
+    constexpr std::uint8_t kUnknownCode = 0x07;  // no code the host knows: it answers with status 1
     switch (index % 8) {
         case 0:
             return {kStart, kUniversalNonRealTime, 0x00, kGeneralInformation, kIdentityRequestSubId, kEnd};
         case 1:
-            return {kStart, kManufacturer, 0x00, model, 0x01, kEnd};
+            return {kStart, kManufacturer, 0x00, model, kNoticeCode1, kEnd};
         case 2:
-            return {kStart, kManufacturer, 0x00, model, 0x04, kEnd};
+            return {kStart, kManufacturer, 0x00, model, kNoticeCode4, kEnd};
         case 3:
-            return {kStart, kManufacturer, 0x00, model, 0x05, kEnd};
+            return {kStart, kManufacturer, 0x00, model, kNoticeCode5, kEnd};
         case 4:
-            return {kStart, kManufacturer, 0x00, model, 0x07, kEnd};
+            return {kStart, kManufacturer, 0x00, model, kUnknownCode, kEnd};
         case 5:
             return {kStart, 0x7D, 0x01, 0x02, 0x03, kEnd};  // the MIDI 1.0 non-commercial manufacturer ID
         case 6:

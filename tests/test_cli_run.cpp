@@ -21,7 +21,7 @@
 #include "emulator/CEmulatedDevice.h"
 #include "midi/SysExFramer.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
-#include "support/PtyMaster.h"
+#include "support/PtyDevice.h"
 #include "update/Texts.h"
 
 extern char** environ;
@@ -357,64 +357,10 @@ TEST(FlashProgram, WithoutAPortOptionAndNoMatchingPlatformPortItSaysSoAndExitsTw
 
 // ---- a device on a pseudo-terminal ----
 
-// Plays the device on the pty's master side: the bytes velmora-flash writes reach an emulated device as
-// whole messages; its answers go back as bytes.
-class CPtyDevice {
-  public:
-    explicit CPtyDevice(testing::CPtyMaster& master) : master_(master), device_(deviceSide_, config()) {
-        toDevice_ = deviceSide_.openOutput(0, nullptr);
-        fromDevice_ = deviceSide_.openInput(
-            0, [this](midi::Bytes entry) { master_.write(entry); }, nullptr);
-        reader_ = std::thread([this] { run(); });
-    }
-    ~CPtyDevice() {
-        stop_ = true;
-        reader_.join();
-    }
-
-    emulator::CEmulatedDevice& device() { return device_; }
-
-  private:
-    static emulator::EmulatorConfig config() {
-        emulator::EmulatorConfig c;
-        c.scenario = emulator::parseScenario("link=none").scenario;
-        c.timeScale = 0;
-        return c;
-    }
-
-    void run() {
-        midi::SysExFramer framer([this](midi::Bytes message) {
-            auto done = std::make_shared<midi::SendCompletion>();
-            if (toDevice_->send(message, done)) {
-                done->waitFor(5s);
-            }
-        });
-        std::array<std::uint8_t, 4096> buffer{};
-        while (!stop_) {
-            pollfd p{master_.fd(), POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0) {
-                continue;
-            }
-            const ssize_t n = ::read(master_.fd(), buffer.data(), buffer.size());
-            if (n > 0) {
-                framer.feed(midi::Bytes(buffer.data(), static_cast<std::size_t>(n)));
-            }
-        }
-    }
-
-    testing::CPtyMaster& master_;
-    midi::CLoopbackDriver deviceSide_;
-    emulator::CEmulatedDevice device_;
-    std::unique_ptr<midi::MidiOutput> toDevice_;
-    std::unique_ptr<midi::MidiInput> fromDevice_;
-    std::atomic<bool> stop_{false};
-    std::thread reader_;
-};
-
 TEST(FlashProgram, AnUpdateThroughADevicePathWritesThePlanIntoTheDeviceBehindIt) {
     testing::CPtyMaster master;
     ASSERT_TRUE(master.ok());
-    CPtyDevice pty(master);
+    testing::CPtyDevice pty(master);
     const Finished f = runProgram({"--device", master.path(), "--timing-scale=0.2"});
     ASSERT_FALSE(f.hung);
     EXPECT_EQ(f.status, 0) << f.err;
