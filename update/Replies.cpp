@@ -65,9 +65,9 @@ void CReplyState::record(Answer answer, Also also, bool setsStatus) {
         if (setsStatus) {
             replyStatus_.store(answer.status);
         }
+        // A device that floods answers cannot grow memory; the worker sees the latest.
         if (answers_.size() == kMaxQueuedAnswers) {
-            answers_
-                .pop_front();  // a device that floods answers cannot grow memory; the worker sees the latest
+            answers_.pop_front();
         }
         answers_.push_back(answer);
     }
@@ -78,29 +78,30 @@ void CReplyState::record(Answer answer) {
     record(answer, [] {});
 }
 
+std::optional<Answer> CReplyState::takeNow() {
+    std::lock_guard lock(recordMutex_);
+    if (aborted_.load()) {
+        return Answer{Answer::Kind::Status, reply::kAborted};
+    }
+    if (answers_.empty()) {
+        return std::nullopt;
+    }
+    const Answer next = answers_.front();
+    answers_.pop_front();
+    return next;
+}
+
 std::optional<Answer> CReplyState::takeAnswer(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        {
-            std::lock_guard lock(recordMutex_);
-            if (aborted_.load()) {
-                return Answer{Answer::Kind::Status, reply::kAborted};
-            }
-            if (!answers_.empty()) {
-                const Answer next = answers_.front();
-                answers_.pop_front();
-                return next;
-            }
+        if (std::optional<Answer> next = takeNow()) {
+            return next;
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         // A signal set after the look above is still pending here, so nothing recorded in between is missed.
-        if (left.count() < 0 || !event_.waitFor(left)) {
-            std::lock_guard lock(recordMutex_);
-            if (aborted_.load() || answers_.empty()) {
-                return aborted_.load() ? std::optional<Answer>(Answer{Answer::Kind::Status, reply::kAborted})
-                                       : std::nullopt;
-            }
+        if (left.count() <= 0 || !event_.waitFor(left)) {
+            return takeNow();
         }
     }
 }
@@ -118,7 +119,8 @@ void CReplyState::readReply(midi::Bytes m) {
     }
     if (m[kStatusPos] != kReadReplyMarker) {
         // Not a read reply after all: the worker still looks and finds nothing read; the status stays.
-        record(answer, [] {}, false);
+        record(
+            answer, [] {}, false);
         return;
     }
     // From here on every shortfall is a failed read: status 1, signalled, nothing stored.

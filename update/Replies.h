@@ -104,6 +104,8 @@ class CReplyState {
     template <typename Also>
     void record(Answer answer, Also also, bool setsStatus = true);
     void record(Answer answer);
+    // The oldest answer not yet taken (status 255 after the abort), or nothing.
+    std::optional<Answer> takeNow();
     // The read-reply path, byte 4 = 0x60 already matched.
     void readReply(midi::Bytes message);
 
