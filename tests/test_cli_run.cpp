@@ -21,7 +21,7 @@
 #include "emulator/CEmulatedDevice.h"
 #include "midi/SysExFramer.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
-#include "support/PtyMaster.h"
+#include "support/PtyDevice.h"
 #include "update/Texts.h"
 
 extern char** environ;
@@ -225,6 +225,7 @@ struct FailureRow {
     const char* description;
     std::string scenario;
     std::string message;
+    std::vector<std::string> options = {};
 };
 
 // Test names in ctest show the row's description rather than its bytes.
@@ -235,7 +236,9 @@ void PrintTo(const FailureRow& row, std::ostream* os) {
 class FailedUpdate : public ::testing::TestWithParam<FailureRow> {};
 
 TEST_P(FailedUpdate, PrintsTheMessageBoxTextOnStandardErrorAndExitsOne) {
-    const Finished f = runProgram({"--emulate=" + GetParam().scenario, kScale});
+    std::vector<std::string> args = {"--emulate=" + GetParam().scenario, kScale};
+    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+    const Finished f = runProgram(args);
     ASSERT_FALSE(f.hung);
     EXPECT_EQ(f.status, 1);
     EXPECT_EQ(f.errLines(), Lines{GetParam().message});
@@ -246,11 +249,18 @@ TEST_P(FailedUpdate, PrintsTheMessageBoxTextOnStandardErrorAndExitsOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FailedUpdate,
-    ::testing::Values(FailureRow{"not in version-update mode", "mode=off", texts::kSetUpdateMode},
-                      FailureRow{"a model code that is not accepted", "model=0x61", texts::kIllegalDevice},
-                      FailureRow{"block 5 refused 32 times in a row", "refuse-block=5:32",
-                                 texts::kTransferError},
-                      FailureRow{"a device that never answers", "silent", texts::kTimeOut1}),
+    ::testing::Values(
+        FailureRow{"not in version-update mode", "mode=off", texts::kSetUpdateMode},
+        FailureRow{"a model code that is not accepted", "model=0x61", texts::kIllegalDevice},
+        FailureRow{"block 5 refused 32 times in a row", "refuse-block=5:32", texts::kTransferError},
+        FailureRow{"a device that never answers", "silent", texts::kTimeOut1},
+        FailureRow{"a block acknowledged but stored wrong: the device's own verdict fails it",
+                   "corrupt-block=100",
+                   "velmora-flash: the emulated device's flash does not hold what the update wrote"},
+        FailureRow{"a block stored wrong, found by --verify before the update ends",
+                   "corrupt-block=100",
+                   "Verify failed: image 129 differs at 0x05F800",
+                   {"--verify"}}),
     [](const auto& row) { return "row" + std::to_string(row.index); });
 
 TEST(FlashProgram, AFailedBootVersionReadBackHasNoMessageBoxButStillFailsWithAReason) {
@@ -347,64 +357,10 @@ TEST(FlashProgram, WithoutAPortOptionAndNoMatchingPlatformPortItSaysSoAndExitsTw
 
 // ---- a device on a pseudo-terminal ----
 
-// Plays the device on the pty's master side: the bytes velmora-flash writes reach an emulated device as
-// whole messages; its answers go back as bytes.
-class CPtyDevice {
-  public:
-    explicit CPtyDevice(testing::CPtyMaster& master) : master_(master), device_(deviceSide_, config()) {
-        toDevice_ = deviceSide_.openOutput(0, nullptr);
-        fromDevice_ = deviceSide_.openInput(
-            0, [this](midi::Bytes entry) { master_.write(entry); }, nullptr);
-        reader_ = std::thread([this] { run(); });
-    }
-    ~CPtyDevice() {
-        stop_ = true;
-        reader_.join();
-    }
-
-    emulator::CEmulatedDevice& device() { return device_; }
-
-  private:
-    static emulator::EmulatorConfig config() {
-        emulator::EmulatorConfig c;
-        c.scenario = emulator::parseScenario("link=none").scenario;
-        c.timeScale = 0;
-        return c;
-    }
-
-    void run() {
-        midi::SysExFramer framer([this](midi::Bytes message) {
-            auto done = std::make_shared<midi::SendCompletion>();
-            if (toDevice_->send(message, done)) {
-                done->waitFor(5s);
-            }
-        });
-        std::array<std::uint8_t, 4096> buffer{};
-        while (!stop_) {
-            pollfd p{master_.fd(), POLLIN, 0};
-            if (::poll(&p, 1, 10) <= 0) {
-                continue;
-            }
-            const ssize_t n = ::read(master_.fd(), buffer.data(), buffer.size());
-            if (n > 0) {
-                framer.feed(midi::Bytes(buffer.data(), static_cast<std::size_t>(n)));
-            }
-        }
-    }
-
-    testing::CPtyMaster& master_;
-    midi::CLoopbackDriver deviceSide_;
-    emulator::CEmulatedDevice device_;
-    std::unique_ptr<midi::MidiOutput> toDevice_;
-    std::unique_ptr<midi::MidiInput> fromDevice_;
-    std::atomic<bool> stop_{false};
-    std::thread reader_;
-};
-
 TEST(FlashProgram, AnUpdateThroughADevicePathWritesThePlanIntoTheDeviceBehindIt) {
     testing::CPtyMaster master;
     ASSERT_TRUE(master.ok());
-    CPtyDevice pty(master);
+    testing::CPtyDevice pty(master);
     const Finished f = runProgram({"--device", master.path(), "--timing-scale=0.2"});
     ASSERT_FALSE(f.hung);
     EXPECT_EQ(f.status, 0) << f.err;

@@ -14,6 +14,7 @@
 #include "cli/ProgressMeter.h"
 #include "emulator/CEmulatedDevice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/UntilIdle.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
@@ -272,11 +273,7 @@ TEST(PlainView, ARunWithASkippedBootRegionAndResendsGivesOneLinePerStepAndPerSta
         CUpdateCore core(driver, view, timing);
         core.startPolling();
         core.onExecute();
-        const auto deadline = Clock::now() + 120s;
-        while (core.busy() && Clock::now() < deadline) {
-            std::this_thread::sleep_for(5ms);
-        }
-        ASSERT_FALSE(core.busy()) << "the run never ended";
+        ASSERT_TRUE(testing::waitUntilIdle(core, 120s)) << "the run never ended";
         core.waitForWorker();
     }
     EXPECT_EQ(err.str(), "");

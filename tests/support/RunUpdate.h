@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "emulator/CEmulatedDevice.h"
 #include "support/RecordingView.h"
+#include "support/UntilIdle.h"
 #include "update/UpdateCore.h"
 
 namespace velmora::testing {
@@ -17,11 +17,7 @@ namespace velmora::testing {
 inline bool runUpdate(CUpdateCore& core, std::chrono::seconds limit = std::chrono::seconds(240)) {
     core.startPolling();
     core.onExecute();
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (core.busy() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return !core.busy();
+    return waitUntilIdle(core, limit);
 }
 
 // No message, the closing text once, the flash as the plan writes it, and no block sent twice: a driver that
