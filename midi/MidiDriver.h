@@ -85,6 +85,10 @@ class MidiDriver {
     // with the reason in *why when it is given.
     virtual std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) = 0;
     virtual std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) = 0;
+
+    // True only for a driver whose ports end inside this program (an emulated device); everything else may
+    // reach real hardware.
+    virtual bool reachesOnlyEmulatedDevices() const { return false; }
 };
 
 // `name` cut to at most maxBytes bytes without splitting a UTF-8 character.

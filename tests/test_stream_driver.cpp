@@ -324,6 +324,45 @@ TEST_F(PtyTest, PortsAreNamedAfterThePathOrTheGivenName) {
     EXPECT_EQ(missing.outputName(0), "");
 }
 
+TEST_F(PtyTest, TheTerminalOnTheProgramsOwnStreamsIsRefusedUntouched) {
+    // Guards switching the user's own terminal to raw bytes and writing SysEx onto it.
+    const termios before = pty.settings();
+    const int savedInput = ::dup(STDIN_FILENO);
+    const int slave = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    ASSERT_EQ(::dup2(slave, STDIN_FILENO), STDIN_FILENO);
+    CStreamDriver driver(pty.path());
+    std::string why;
+    const std::string judged = CStreamDriver::unusable(pty.path());
+    const bool opened = driver.openOutput(0, &why) != nullptr;
+    ::dup2(savedInput, STDIN_FILENO);
+    ::close(savedInput);
+    ::close(slave);
+    EXPECT_NE(judged.find("is the terminal this program runs in"), std::string::npos) << judged;
+    EXPECT_FALSE(opened);
+    EXPECT_NE(why.find("is the terminal this program runs in"), std::string::npos) << why;
+    EXPECT_TRUE(sameSettings(pty.settings(), before));
+}
+
+TEST_F(PtyTest, InheritedFlowControlIsOffWhileOpenAndComesBackAfterwards) {
+    // Guards XON/XOFF bytes put into a SysEx, and a handshake line nobody drives holding every byte back.
+    termios inherited = pty.settings();
+    inherited.c_iflag |= IXON | IXOFF | IXANY;
+    inherited.c_cflag |= CRTSCTS;
+    ASSERT_EQ(::tcsetattr(pty.fd(), TCSANOW, &inherited), 0);
+    const termios before = pty.settings();
+    {
+        CStreamDriver driver(pty.path());
+        std::unique_ptr<MidiOutput> output = driver.openOutput(0, nullptr);
+        ASSERT_NE(output, nullptr);
+        const termios open = pty.settings();
+        EXPECT_EQ(open.c_iflag & (IXON | IXOFF | IXANY), 0u);
+        EXPECT_EQ(open.c_cflag & CRTSCTS, 0u);
+        EXPECT_EQ(sendAndWait(*output, kReply), true);
+    }
+    EXPECT_TRUE(sameSettings(pty.settings(), before));
+}
+
 struct RefusalCase {
     const char* what;
     std::string (*makePath)(const std::filesystem::path& scratch);
@@ -370,15 +409,21 @@ INSTANTIATE_TEST_SUITE_P(
                                       std::ofstream(s / "file") << "not a device";
                                       return (s / "file").string();
                                   },
-                                  0, "not a character device"},
+                                  0, "is not a MIDI device"},
                       RefusalCase{"a directory", [](const std::filesystem::path& s) { return s.string(); }, 0,
-                                  "not a character device"},
+                                  "is not a MIDI device"},
                       RefusalCase{"a FIFO",
                                   [](const std::filesystem::path& s) {
                                       ::mkfifo((s / "fifo").c_str(), 0600);
                                       return (s / "fifo").string();
                                   },
-                                  0, "not a character device"},
+                                  0, "is not a MIDI device"},
+                      RefusalCase{"a character device of another kind, never opened",
+                                  [](const std::filesystem::path&) { return std::string("/dev/zero"); }, 0,
+                                  "is not a MIDI device"},
+                      RefusalCase{"the controlling terminal, whichever it is",
+                                  [](const std::filesystem::path&) { return std::string("/dev/tty"); }, 0,
+                                  "is the terminal this program runs in"},
                       RefusalCase{"an index past the one port",
                                   [](const std::filesystem::path&) { return std::string("/dev/null"); }, 1,
                                   "has only one"}));
