@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <system_error>
 
 namespace velmora::midi {
 
@@ -90,6 +91,20 @@ class MidiDriver {
     // reach real hardware.
     virtual bool reachesOnlyEmulatedDevices() const { return false; }
 };
+
+// make() builds a device object that starts a thread of its own. When the system cannot start one (no memory,
+// a process limit), the open fails with the reason in *why rather than ending the program.
+template <typename Make>
+auto openWithThread(const char* thread, std::string* why, Make make) -> decltype(make()) {
+    try {
+        return make();
+    } catch (const std::system_error& e) {
+        if (why != nullptr) {
+            *why = std::string("cannot start the ") + thread + " thread: " + e.what();
+        }
+        return nullptr;
+    }
+}
 
 // `name` cut to at most maxBytes bytes without splitting a UTF-8 character.
 std::string boundedName(std::string name, std::size_t maxBytes = kMaxDeviceNameBytes);

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -18,11 +19,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "midi/drivers/loopback/LoopbackDriver.h"
 #include "midi/drivers/stream/StreamDriver.h"
 #include "support/PtyMaster.h"
 #include "support/Watchdog.h"
@@ -361,6 +364,57 @@ TEST_F(PtyTest, InheritedFlowControlIsOffWhileOpenAndComesBackAfterwards) {
         EXPECT_EQ(sendAndWait(*output, kReply), true);
     }
     EXPECT_TRUE(sameSettings(pty.settings(), before));
+}
+
+// While it lives, no new thread can start: every default thread asks for a stack no system can map.
+class CNoNewThreads {
+  public:
+    CNoNewThreads() {
+        pthread_attr_t huge;
+        pthread_getattr_default_np(&saved_);
+        pthread_getattr_default_np(&huge);
+        pthread_attr_setstacksize(&huge, std::size_t{1} << 46);
+        pthread_setattr_default_np(&huge);
+        pthread_attr_destroy(&huge);
+    }
+    ~CNoNewThreads() {
+        pthread_setattr_default_np(&saved_);
+        pthread_attr_destroy(&saved_);
+    }
+    CNoNewThreads(const CNoNewThreads&) = delete;
+    CNoNewThreads& operator=(const CNoNewThreads&) = delete;
+
+  private:
+    pthread_attr_t saved_;
+};
+
+struct ThreadlessOpen {
+    const char* port;
+    std::function<bool(std::string* why)> open;  // true when the port opened
+};
+
+TEST_F(PtyTest, APortWhoseThreadCannotStartFailsToOpenWithAReasonInsteadOfEndingTheProgram) {
+    CStreamDriver stream(pty.path());
+    CLoopbackDriver loopback;
+    loopback.addOutput("Velmora");
+    const ThreadlessOpen rows[] = {
+        {"stream output", [&](std::string* why) { return stream.openOutput(0, why) != nullptr; }},
+        {"stream input",
+         [&](std::string* why) { return stream.openInput(0, inbox.handler(), why) != nullptr; }},
+        {"loopback output", [&](std::string* why) { return loopback.openOutput(0, why) != nullptr; }},
+    };
+    for (const ThreadlessOpen& row : rows) {
+        std::string why;
+        bool opened = true;
+        {
+            CNoNewThreads noThreads;
+            opened = row.open(&why);
+        }
+        EXPECT_FALSE(opened) << row.port;
+        EXPECT_NE(why.find("cannot start the"), std::string::npos) << row.port << ": " << why;
+        why.clear();
+        EXPECT_TRUE(row.open(&why)) << row.port << " stayed taken after the failed open: " << why;
+    }
 }
 
 struct RefusalCase {

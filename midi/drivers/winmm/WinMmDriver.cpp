@@ -229,7 +229,15 @@ class CWinMmOutput final : public MidiOutput {
         }
         handle_ = opened;
         resolution_ = std::make_unique<CTimerResolution>();
-        waiter_ = std::thread([this] { watch(); });
+        try {
+            waiter_ = std::thread([this] { watch(); });
+        } catch (const std::system_error& e) {
+            // The destructor closes the handle.
+            if (why != nullptr) {
+                *why = std::string("cannot start the output's completion thread: ") + e.what();
+            }
+            return false;
+        }
         return true;
     }
 
