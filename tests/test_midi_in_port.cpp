@@ -208,6 +208,27 @@ TEST_F(InPortTest, CountsAndBoundedNamesDoNotDependOnTheOpenState) {
     EXPECT_EQ(port.deviceName(-1), "");
 }
 
+TEST_F(InPortTest, ADeviceThatFloodsMessagesFillsTheQueueOnlyToItsBoundAndTheRestAreCounted) {
+    // Guards memory growing without limit while nobody drains the queue.
+    ASSERT_TRUE(port.open(0));
+    const std::size_t fits = kMaxQueuedBytes / 8192;
+    for (std::size_t i = 0; i < fits + 10; ++i) {
+        ASSERT_TRUE(write(sysex(8192)));
+    }
+    EXPECT_EQ(port.droppedEntries(), 10u);
+    ASSERT_FALSE(take().empty());
+    ASSERT_TRUE(write(kStatus)) << "room made by the consumer is used again";
+    std::size_t queued = 0;
+    Vec last;
+    for (Vec entry = take(); !entry.empty(); entry = take()) {
+        ++queued;
+        last = entry;
+    }
+    EXPECT_EQ(queued, fits);
+    EXPECT_EQ(last, kStatus);
+    EXPECT_EQ(port.droppedEntries(), 10u);
+}
+
 // Entries left in the queue belong to the port: LeakSanitizer reports them if destruction forgets any.
 TEST_F(InPortTest, DestructionClosesTheDeviceAndReleasesQueuedEntries) {
     auto doomed = std::make_unique<CMidiInPort>(driver);
