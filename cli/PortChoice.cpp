@@ -104,12 +104,11 @@ std::string printableName(std::string_view name) {
 
 PortLists readPortLists(midi::MidiDriver& driver) {
     PortLists lists;
-    // Bounded like the ports' own deviceName, so that names compare as the window's lists would.
     for (unsigned i = 0, n = driver.inputCount(); i < n; ++i) {
-        lists.inputs.push_back(midi::boundedName(driver.inputName(i)));
+        lists.inputs.push_back(driver.inputName(i));
     }
     for (unsigned i = 0, n = driver.outputCount(); i < n; ++i) {
-        lists.outputs.push_back(midi::boundedName(driver.outputName(i)));
+        lists.outputs.push_back(driver.outputName(i));
     }
     return lists;
 }

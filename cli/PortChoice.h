@@ -18,7 +18,7 @@ struct PortLists {
     std::vector<std::string> outputs;
 };
 
-// The names as the window's lists show them, in the platform's order.
+// The names as the window's lists show them (whole), in the platform's order.
 PortLists readPortLists(midi::MidiDriver& driver);
 
 enum class Direction { In, Out };

@@ -136,7 +136,7 @@ std::string CMidiInPort::deviceName(int deviceIndex) const {
     if (deviceIndex < 0) {
         return {};
     }
-    return boundedName(driver_.inputName(static_cast<unsigned>(deviceIndex)));
+    return driver_.inputName(static_cast<unsigned>(deviceIndex));
 }
 
 bool CMidiInPort::isOpen() const {

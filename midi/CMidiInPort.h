@@ -54,7 +54,7 @@ class CMidiInPort {
     void setArrivalHook(std::function<void()> hook);
 
     unsigned deviceCount() const;
-    // The product name, at most 39 bytes of UTF-8.
+    // The product name, whole, in UTF-8. Pre-selection compares it cut to kMaxDeviceNameBytes.
     std::string deviceName(int deviceIndex) const;
 
     bool isOpen() const;

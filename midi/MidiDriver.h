@@ -23,8 +23,8 @@ using Bytes = std::span<const std::uint8_t>;
 // size.
 inline constexpr std::size_t kMaxSysExEntry = 8192;
 
-// Longest device name a port reports, in bytes, without the terminator (40-byte buffers on the caller's
-// side).
+// Bytes of a device name that port pre-selection matches, without the terminator (a 40-byte buffer). The
+// ports report names whole.
 inline constexpr std::size_t kMaxDeviceNameBytes = 39;
 
 // The end of one outgoing message, shared by the port that waits for it and the driver that sends it, so that

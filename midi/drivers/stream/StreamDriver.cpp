@@ -361,7 +361,7 @@ std::string CStreamDriver::unusable(const std::string& path) {
 }
 
 CStreamDriver::CStreamDriver(std::string path, std::string name, RawLimits limits)
-    : path_(std::move(path)), name_(boundedName(name.empty() ? path_ : std::move(name))), limits_(limits) {}
+    : path_(std::move(path)), name_(name.empty() ? path_ : std::move(name)), limits_(limits) {}
 
 unsigned CStreamDriver::count() {
     struct stat info {};

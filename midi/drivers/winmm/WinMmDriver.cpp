@@ -354,7 +354,7 @@ std::string CWinMmDriver::inputName(unsigned index) {
     if (!mmOk(midiInGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), Side::input, "", nullptr)) {
         return {};
     }
-    return boundedName(toUtf8(caps.szPname, MAXPNAMELEN));
+    return toUtf8(caps.szPname, MAXPNAMELEN);
 }
 
 unsigned CWinMmDriver::outputCount() {
@@ -366,7 +366,7 @@ std::string CWinMmDriver::outputName(unsigned index) {
     if (!mmOk(midiOutGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), Side::output, "", nullptr)) {
         return {};
     }
-    return boundedName(toUtf8(caps.szPname, MAXPNAMELEN));
+    return toUtf8(caps.szPname, MAXPNAMELEN);
 }
 
 std::unique_ptr<MidiOutput> CWinMmDriver::openOutput(int index, std::string* why) {
