@@ -1,5 +1,6 @@
 #include "cli/FlashCommand.h"
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -48,6 +49,12 @@ class CCommandLineCore : public CUpdateCore {
     const std::function<void()> onEnd_;
     bool workerStarted_ = false;
 };
+
+std::string formatSeconds(std::chrono::milliseconds t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(t.count()) / 1000.0);
+    return text;
+}
 
 std::string portLabel(const std::vector<std::string>& names, int index) {
     return std::to_string(index) + " \"" + printableName(names[static_cast<std::size_t>(index)]) + "\"";
@@ -115,6 +122,7 @@ int runFlash(const Options& options, const Output& o) {
     view.selectPorts(in.index, out.index);
     const Timing timing = options.timingScale < 1 ? Timing::scaled(options.timingScale) : Timing{};
     CCommandLineCore core(connection->driver(), view, timing, [&waiter] { waiter.notifyEnded(); });
+    core.setVerify(options.verify);
     core.startPolling();
     core.onExecute();
     if (!core.workerStarted()) {
@@ -149,21 +157,28 @@ int runFlash(const Options& options, const Output& o) {
     }
     core.waitForWorker();
 
-    if (view.completed()) {
+    const RunReport& run = core.lastRun();
+    if (run.result == RunReport::Result::Completed) {
         view.endLiveLine(false);
-        int status = kExitCompleted;
-        if (connection->device() != nullptr) {
-            if (!printVerdict(*connection, o)) {
-                o.err << "velmora-flash: the emulated device's flash does not hold what the update wrote\n";
-                status = kExitFailed;
-            }
+        if (run.verified) {
+            o.out << "Verify: every written region read back and matched (" << formatSeconds(run.verifyTime)
+                  << ")\n";
+        }
+        if (run.endStatus != 0) {
+            o.err << "velmora-flash: the device answered the closing request with status " << run.endStatus
+                  << "; the update counts as completed\n";
+        }
+        // The emulated device can say what its flash holds; a real one can only be believed.
+        if (connection->device() != nullptr && !printVerdict(*connection, o)) {
+            o.err << "velmora-flash: the emulated device's flash does not hold what the update wrote\n";
+            return kExitFailed;
         }
         o.out << texts::kCompleted << '\n';
         o.out.flush();
-        return status;
+        return kExitCompleted;
     }
     view.endLiveLine(true);
-    if (!view.error()) {
+    if (run.message.empty()) {
         // The one failure the window reports by its state alone: the controls come back, no message.
         o.err << "velmora-flash: the update ended before its first step: the device did not return its "
                  "boot-region version\n";

@@ -66,6 +66,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     }
 
     bool list = false;
+    bool verify = false;
     bool instanceGiven = false;
     bool scaleGiven = false;
     bool deviceGiven = false;
@@ -78,6 +79,13 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
                 return fail("--list given twice");
             }
             list = true;
+            continue;
+        }
+        if (arg == "--verify") {
+            if (verify) {
+                return fail("--verify given twice");
+            }
+            verify = o.verify = true;
             continue;
         }
         if (matches(arg, "--emulate")) {
@@ -163,6 +171,9 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     if (list && (o.input || o.output)) {
         return fail("--list shows the ports; --in and --out choose one for an update");
     }
+    if (list && verify) {
+        return fail("--verify reads back an update; --list runs none");
+    }
     o.source = deviceGiven ? PortSource::Device : emulateGiven ? PortSource::Emulated : PortSource::Platform;
     o.command = list ? Command::List : Command::Flash;
     return result;
@@ -176,7 +187,7 @@ std::string standInNote() {
 std::string helpText(std::string_view program) {
     std::string p(program);
     std::string text =
-        "Usage: " + p + " [PORTS] [--instance N] [--timing-scale F]\n" + "       " + p +
+        "Usage: " + p + " [PORTS] [--instance N] [--verify] [--timing-scale F]\n" + "       " + p +
         " --list [--device PATH | --emulate[=SCENARIO]] [--instance N]\n" +
         "\n"
         "Writes the built-in firmware onto a device over MIDI SysEx: the same nine-step update as the\n"
@@ -195,6 +206,10 @@ std::string helpText(std::string_view program) {
         "\n"
         "Other options:\n"
         "  --list               number the MIDI IN and MIDI OUT ports and mark the pre-selected ones\n"
+        "  --verify             after the last write, read every written region back (4 KiB reads) and\n"
+        "                       compare it with the images; a difference fails the update, naming the\n"
+        "                       image and the first differing address. Needs a device that answers reads\n"
+        "                       of 4 KiB; one that does not makes the update fail, never pass\n"
         "  --timing-scale F     test aid, with --emulate only: every protocol time, and the emulated\n"
         "                       device's times, multiplied by F (0 < F <= 1)\n"
         "  -h, --help           this text\n"

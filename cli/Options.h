@@ -35,6 +35,7 @@ struct Options {
     emulator::Scenario scenario;  // --emulate=...
     int instance = 1;             // the copy whose port names are looked for
     double timingScale = 1.0;     // protocol and emulator times multiplied by this
+    bool verify = false;          // --verify: read every written region back before the update ends
 
     bool operator==(const Options&) const = default;
 };

@@ -64,6 +64,19 @@ std::vector<std::uint8_t> chatterItem(std::size_t index, std::uint8_t model) {
     }
 }
 
+// Clears one set bit of one byte (NOR flash can only clear bits), from the middle of the block on; the offset
+// of that byte, or nothing when every byte is already 0.
+std::optional<std::uint32_t> corruptOneByte(std::vector<std::uint8_t>::iterator cell, std::uint32_t size) {
+    for (std::uint32_t n = 0; n < size; ++n) {
+        const std::uint32_t i = (size / 2 + n) % size;
+        if (cell[i] != 0) {
+            cell[i] = static_cast<std::uint8_t>(cell[i] & (cell[i] - 1));
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 LinkSpeed linkSpeed(Link link) {
@@ -217,6 +230,10 @@ void CEmulatedDevice::handle(const std::vector<std::uint8_t>& message) {
         number = ++counters_.messagesReceived;
     }
     const Scenario& s = config_.scenario;
+    if (s.echo && !unplugged_) {
+        // A MIDI thru or a loop cable: the host hears its own message back, whole, before any answer.
+        toHost_->write(midi::Bytes(message.data(), message.size()));
+    }
 
     if (unplugged_) {
         note(TranscriptLine::Kind::Received, "after unplugging, not read: " + preview(message));
@@ -333,6 +350,9 @@ void CEmulatedDevice::handleErase(const DeviceRequest& r, const std::string& raw
         std::fill_n(flash_.begin() + r.address, r.size, std::uint8_t{0xFF});
         ++counters_.erasesDone;
     }
+    if (!holdBack(s.lateErase.k == eraseNumber_, lateEraseUsed_, s.lateErase.count, "late-erase")) {
+        return;
+    }
     answer(s.doneReply ? doneAnswer(s.model) : statusAnswer(s.model, 0),
            s.doneReply ? "DoneReply" : "status 0");
 }
@@ -372,6 +392,7 @@ void CEmulatedDevice::handleWrite(const DeviceRequest& r, const std::string& raw
         return;
     }
     std::optional<std::uint32_t> conflict;
+    std::optional<std::uint32_t> corrupted;
     {
         std::lock_guard lock(mutex_);
         auto cell = flash_.begin() + r.address;
@@ -388,7 +409,16 @@ void CEmulatedDevice::handleWrite(const DeviceRequest& r, const std::string& raw
                 cell[i] &= r.data[i];
             }
             ++counters_.blocksWritten;
+            if (s.corruptBlock == blockNumber_ && !corruptUsed_) {
+                corruptUsed_ = true;
+                ++counters_.faultsApplied;
+                corrupted = corruptOneByte(cell, r.size);
+            }
         }
+    }
+    if (corrupted) {
+        note(TranscriptLine::Kind::Note,
+             format("stored with 0x%06X wrong (corrupt-block)", r.address + *corrupted));
     }
     if (conflict) {
         answer(statusAnswer(s.model, 1), format("status 1 (0x%06X not erased)", *conflict));
@@ -404,14 +434,8 @@ void CEmulatedDevice::handleWrite(const DeviceRequest& r, const std::string& raw
         note(TranscriptLine::Kind::Note, "written, answer lost (drop-block)");
         return;
     }
-    if (s.lateBlock.k == blockNumber_ && !lateUsed_) {
-        lateUsed_ = true;
-        count(&EmulatorCounters::faultsApplied);
-        note(TranscriptLine::Kind::Note,
-             format("written, answer held back %u ms (late-block)", s.lateBlock.count));
-        if (!pause(scaled(std::chrono::milliseconds(s.lateBlock.count)))) {
-            return;
-        }
+    if (!holdBack(s.lateBlock.k == blockNumber_, lateUsed_, s.lateBlock.count, "late-block")) {
+        return;
     }
     answer(s.doneReply ? doneAnswer(s.model) : statusAnswer(s.model, 0),
            s.doneReply ? "DoneReply" : "status 0");
@@ -444,6 +468,16 @@ void CEmulatedDevice::answer(std::vector<std::uint8_t> bytes, const std::string&
         count(&EmulatorCounters::answersLost);
         note(TranscriptLine::Kind::Note, "not delivered: the host's input is not open");
     }
+}
+
+bool CEmulatedDevice::holdBack(bool aimed, bool& used, std::uint32_t ms, const char* key) {
+    if (!aimed || used) {
+        return true;
+    }
+    used = true;
+    count(&EmulatorCounters::faultsApplied);
+    note(TranscriptLine::Kind::Note, format("done, answer held back %u ms (%s)", ms, key));
+    return pause(scaled(std::chrono::milliseconds(ms)));
 }
 
 bool CEmulatedDevice::lostAtRandom() {

@@ -142,6 +142,8 @@ class CEmulatedDevice {
     void answer(std::vector<std::uint8_t> bytes, const std::string& what);
     void sendChatter();
     bool lostAtRandom();
+    // Holds an answer back `ms` when the fault is aimed here and not used yet; false when being stopped.
+    bool holdBack(bool aimed, bool& used, std::uint32_t ms, const char* key);
     // Spends the link's time for a message of `bytes`; false when the device is being stopped.
     bool wireTime(std::size_t bytes);
     void unplug();
@@ -184,6 +186,8 @@ class CEmulatedDevice {
     std::uint32_t blockRefusalsLeft_;
     std::uint32_t answersToDrop_;
     bool lateUsed_ = false;
+    bool lateEraseUsed_ = false;
+    bool corruptUsed_ = false;
     bool unplugged_ = false;
     std::size_t chatterNext_ = 0;
     std::uint64_t lossState_;

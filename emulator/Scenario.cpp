@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdio>
 #include <optional>
-#include <span>
 
 namespace velmora::emulator {
 
@@ -15,25 +14,6 @@ constexpr std::uint32_t kMaxOrdinal = 1000000;
 constexpr std::uint32_t kMaxCount = 1000000;
 constexpr std::uint32_t kMaxDelayMs = 600000;
 constexpr std::uint32_t kMaxDataByte = 0x7F;  // everything inside a SysEx message is a 7-bit data byte
-
-constexpr std::array<std::string_view, 11> kValueKeys = {
-    "model",      "boot",       "mode",   "refuse-erase", "refuse-block", "drop-block",
-    "late-block", "end-status", "unplug", "link",         "lose"};
-constexpr std::array<std::string_view, 4> kFlagKeys = {"bad-read", "silent", "chatter", "done-reply"};
-
-std::string knownKeys() {
-    std::string all;
-    for (const auto list :
-         {std::span<const std::string_view>(kValueKeys), std::span<const std::string_view>(kFlagKeys)}) {
-        for (const std::string_view key : list) {
-            if (!all.empty()) {
-                all += ", ";
-            }
-            all += key;
-        }
-    }
-    return all;
-}
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
@@ -106,106 +86,268 @@ std::string parsePair(std::string_view key, std::string_view value, std::string_
     return {};
 }
 
-// The reason the item was refused, or empty when it was applied to `s`.
-std::string applyItem(std::string_view key, std::string_view value, bool hasValue, Scenario& s) {
-    const std::string item = quoted(key, value);
-    const bool isFlag = std::find(kFlagKeys.begin(), kFlagKeys.end(), key) != kFlagKeys.end();
-    const bool isValued = std::find(kValueKeys.begin(), kValueKeys.end(), key) != kValueKeys.end();
-    if (!isFlag && !isValued) {
-        return "unknown key '" + std::string(key) + "' (known keys: " + knownKeys() + ")";
-    }
-    if (isFlag && hasValue) {
-        return "key '" + std::string(key) + "' takes no value, but got '" + std::string(value) + "'";
-    }
-    if (isValued && value.empty()) {
-        return "key '" + std::string(key) + "' needs a value (" + std::string(key) + "=...)";
-    }
-
-    if (key == "model") {
-        const auto v = parseNumber(value, kMaxDataByte);
-        if (!v) {
-            return item + ": the model code must be a number from 0 to 0x7F";
-        }
-        s.model = static_cast<std::uint8_t>(*v);
-    } else if (key == "boot") {
-        if (value == "blank") {
-            s.blankFlash = true;
-            return {};
-        }
-        if (value.size() != 4) {
-            return item + ": expected four characters (as in boot=1.00) or 'blank'";
-        }
-        for (std::size_t i = 0; i < 4; ++i) {
-            const auto c = static_cast<unsigned char>(value[i]);
-            if (c < 0x20 || c > 0x7E) {
-                return item + ": the version must be printable ASCII";
-            }
-            s.bootVersion[i] = c;
-        }
-    } else if (key == "mode") {
-        if (value == "off") {
-            s.updateMode = false;
-        } else if (value == "on") {
-            s.updateMode = true;
-        } else {
-            return item + ": expected on or off";
-        }
-    } else if (key == "refuse-erase") {
-        return parsePair(key, value, "N", kMaxCount, s.refuseErase);
-    } else if (key == "refuse-block") {
-        return parsePair(key, value, "N", kMaxCount, s.refuseBlock);
-    } else if (key == "drop-block") {
-        return parsePair(key, value, "N", kMaxCount, s.dropBlock);
-    } else if (key == "late-block") {
-        return parsePair(key, value, "MS", kMaxDelayMs, s.lateBlock);
-    } else if (key == "end-status") {
-        const auto v = parseNumber(value, kMaxDataByte);
-        if (!v) {
-            return item + ": the status must be a number from 0 to 127";
-        }
-        s.endStatus = static_cast<std::uint8_t>(*v);
-    } else if (key == "unplug") {
-        const auto v = parseNumber(value, kMaxOrdinal);
-        if (!v || *v == 0) {
-            return item + ": K must be a whole number from 1 to " + std::to_string(kMaxOrdinal) +
-                   " (the first message is 1)";
-        }
-        s.unplugAt = *v;
-    } else if (key == "lose") {
-        CountedFault loss;
-        if (std::string why = parsePair(key, value, "SEED", kMaxCount, loss); !why.empty()) {
-            return why;
-        }
-        if (loss.k > 100) {
-            return item + ": the share of answers lost is a percentage from 1 to 100";
-        }
-        s.loss = loss;
-    } else if (key == "link") {
-        if (value == "none") {
-            s.link = Link::None;
-        } else if (value == "usb") {
-            s.link = Link::Usb;
-        } else if (value == "din") {
-            s.link = Link::Din;
-        } else {
-            return item + ": expected none, usb or din";
-        }
-    } else if (key == "bad-read") {
-        s.badRead = true;
-    } else if (key == "silent") {
-        s.silent = true;
-    } else if (key == "chatter") {
-        s.chatter = true;
-    } else {
-        s.doneReply = true;
-    }
-    return {};
-}
-
 std::string hexByte(std::uint8_t v) {
     char buf[8];
     std::snprintf(buf, sizeof buf, "0x%02X", v);
     return buf;
+}
+
+std::string pairText(std::string_view key, const CountedFault& f) {
+    return std::string(key) + "=" + std::to_string(f.k) + ":" + std::to_string(f.count);
+}
+
+// One scenario key: how it is parsed, described and explained. A key is a flag, a K:N pair, or a value with
+// its own parse and description.
+struct Key {
+    std::string_view name;
+    std::string_view usage;  // as the help shows it
+    std::string_view help;
+    bool Scenario::*flag = nullptr;
+    CountedFault Scenario::*pair = nullptr;
+    std::string_view second = {};  // the pair's second number, as its messages name it
+    std::uint32_t maxSecond = 0;
+    // Other valued keys: the reason the value was refused (empty when applied), and the item describing the
+    // scenario's value (empty when it is the default).
+    std::string (*apply)(std::string_view item, std::string_view value, Scenario& s) = nullptr;
+    std::string (*describe)(const Scenario& s) = nullptr;
+};
+
+std::string applyModel(std::string_view item, std::string_view value, Scenario& s) {
+    const auto v = parseNumber(value, kMaxDataByte);
+    if (!v) {
+        return std::string(item) + ": the model code must be a number from 0 to 0x7F";
+    }
+    s.model = static_cast<std::uint8_t>(*v);
+    return {};
+}
+
+std::string applyBoot(std::string_view item, std::string_view value, Scenario& s) {
+    if (value == "blank") {
+        s.blankFlash = true;
+        return {};
+    }
+    if (value.size() != 4) {
+        return std::string(item) + ": expected four characters (as in boot=1.00) or 'blank'";
+    }
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto c = static_cast<unsigned char>(value[i]);
+        if (c < 0x20 || c > 0x7E) {
+            return std::string(item) + ": the version must be printable ASCII";
+        }
+        s.bootVersion[i] = c;
+    }
+    return {};
+}
+
+std::string applyMode(std::string_view item, std::string_view value, Scenario& s) {
+    if (value != "on" && value != "off") {
+        return std::string(item) + ": expected on or off";
+    }
+    s.updateMode = value == "on";
+    return {};
+}
+
+std::string applyEndStatus(std::string_view item, std::string_view value, Scenario& s) {
+    const auto v = parseNumber(value, kMaxDataByte);
+    if (!v) {
+        return std::string(item) + ": the status must be a number from 0 to 127";
+    }
+    s.endStatus = static_cast<std::uint8_t>(*v);
+    return {};
+}
+
+// A count from 1, for keys that name the K-th message or block.
+std::string applyOrdinal(std::string_view item, std::string_view value, std::uint32_t& out) {
+    const auto v = parseNumber(value, kMaxOrdinal);
+    if (!v || *v == 0) {
+        return std::string(item) + ": K must be a whole number from 1 to " + std::to_string(kMaxOrdinal) +
+               " (the first is 1)";
+    }
+    out = *v;
+    return {};
+}
+
+std::string applyLoss(std::string_view item, std::string_view value, Scenario& s);
+
+std::string applyLink(std::string_view item, std::string_view value, Scenario& s) {
+    if (value == "none") {
+        s.link = Link::None;
+    } else if (value == "usb") {
+        s.link = Link::Usb;
+    } else if (value == "din") {
+        s.link = Link::Din;
+    } else {
+        return std::string(item) + ": expected none, usb or din";
+    }
+    return {};
+}
+
+// In the order describeScenario writes them.
+const Key kKeys[] = {
+    {.name = "model",
+     .usage = "model=0x62",
+     .help = "model code (0 to 0x7F; default 0x63)",
+     .apply = applyModel,
+     .describe =
+         [](const Scenario& s) { return s.model == Scenario{}.model ? "" : "model=" + hexByte(s.model); }},
+    {.name = "boot",
+     .usage = "boot=1.00|blank",
+     .help = "the earlier firmware's boot-version bytes (default 0.99), or a blank flash",
+     .apply = applyBoot,
+     .describe =
+         [](const Scenario& s) {
+             return s.blankFlash ? std::string("boot=blank")
+                    : s.bootVersion == Scenario{}.bootVersion
+                        ? std::string()
+                        : "boot=" + std::string(s.bootVersion.begin(), s.bootVersion.end());
+         }},
+    {.name = "mode",
+     .usage = "mode=off",
+     .help = "not in version-update mode: Begin, erase and write get 11",
+     .apply = applyMode,
+     .describe = [](const Scenario& s) { return std::string(s.updateMode ? "" : "mode=off"); }},
+    {.name = "refuse-erase",
+     .usage = "refuse-erase=K:N",
+     .help = "the K-th erase refused (status 1) N times",
+     .pair = &Scenario::refuseErase,
+     .second = "N",
+     .maxSecond = kMaxCount},
+    {.name = "refuse-block",
+     .usage = "refuse-block=K:N",
+     .help = "block K refused (status 1) N times, then written",
+     .pair = &Scenario::refuseBlock,
+     .second = "N",
+     .maxSecond = kMaxCount},
+    {.name = "drop-block",
+     .usage = "drop-block=K:N",
+     .help = "block K written but its answer lost N times",
+     .pair = &Scenario::dropBlock,
+     .second = "N",
+     .maxSecond = kMaxCount},
+    {.name = "late-block",
+     .usage = "late-block=K:MS",
+     .help = "the first answer to block K sent MS ms late",
+     .pair = &Scenario::lateBlock,
+     .second = "MS",
+     .maxSecond = kMaxDelayMs},
+    {.name = "late-erase",
+     .usage = "late-erase=K:MS",
+     .help = "the first answer to the K-th erase sent MS ms late",
+     .pair = &Scenario::lateErase,
+     .second = "MS",
+     .maxSecond = kMaxDelayMs},
+    {.name = "corrupt-block",
+     .usage = "corrupt-block=K",
+     .help = "block K acknowledged but stored with one byte wrong",
+     .apply = [](std::string_view item, std::string_view value,
+                 Scenario& s) { return applyOrdinal(item, value, s.corruptBlock); },
+     .describe =
+         [](const Scenario& s) {
+             return s.corruptBlock == 0 ? std::string() : "corrupt-block=" + std::to_string(s.corruptBlock);
+         }},
+    {.name = "lose",
+     .usage = "lose=P:SEED",
+     .help = "each answer lost with a chance of P percent, drawn from SEED",
+     .apply = applyLoss,
+     .describe =
+         [](const Scenario& s) { return s.loss.active() ? pairText("lose", s.loss) : std::string(); }},
+    {.name = "bad-read",
+     .usage = "bad-read",
+     .help = "every ReadReply carries a wrong checksum",
+     .flag = &Scenario::badRead},
+    {.name = "silent",
+     .usage = "silent",
+     .help = "answers nothing and changes nothing",
+     .flag = &Scenario::silent},
+    {.name = "end-status",
+     .usage = "end-status=S",
+     .help = "the status that answers EndUpdateRequest (default 0)",
+     .apply = applyEndStatus,
+     .describe =
+         [](const Scenario& s) {
+             return s.endStatus == 0 ? std::string() : "end-status=" + std::to_string(s.endStatus);
+         }},
+    {.name = "unplug",
+     .usage = "unplug=K",
+     .help = "unplugged when the K-th message from the host arrives",
+     .apply = [](std::string_view item, std::string_view value,
+                 Scenario& s) { return applyOrdinal(item, value, s.unplugAt); },
+     .describe =
+         [](const Scenario& s) {
+             return s.unplugAt == 0 ? std::string() : "unplug=" + std::to_string(s.unplugAt);
+         }},
+    {.name = "chatter",
+     .usage = "chatter",
+     .help = "sends messages of its own between its answers",
+     .flag = &Scenario::chatter},
+    {.name = "done-reply",
+     .usage = "done-reply",
+     .help = "DoneReply instead of status 0 for erases and writes",
+     .flag = &Scenario::doneReply},
+    {.name = "echo",
+     .usage = "echo",
+     .help = "the link also hands every host message back (a MIDI thru or loop)",
+     .flag = &Scenario::echo},
+    {.name = "link",
+     .usage = "link=none|usb|din",
+     .help = "wire speed each way (default usb)",
+     .apply = applyLink,
+     .describe =
+         [](const Scenario& s) {
+             return std::string(s.link == Link::None ? "link=none" : s.link == Link::Din ? "link=din" : "");
+         }},
+};
+
+const Key* findKey(std::string_view name) {
+    for (const Key& key : kKeys) {
+        if (key.name == name) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+std::string knownKeys() {
+    std::string all;
+    for (const Key& key : kKeys) {
+        all += all.empty() ? "" : ", ";
+        all += key.name;
+    }
+    return all;
+}
+
+std::string applyLoss(std::string_view item, std::string_view value, Scenario& s) {
+    CountedFault loss;
+    if (std::string why = parsePair("lose", value, "SEED", kMaxCount, loss); !why.empty()) {
+        return why;
+    }
+    if (loss.k > 100) {
+        return std::string(item) + ": the share of answers lost is a percentage from 1 to 100";
+    }
+    s.loss = loss;
+    return {};
+}
+
+// The reason the item was refused, or empty when it was applied to `s`.
+std::string applyItem(std::string_view name, std::string_view value, bool hasValue, Scenario& s) {
+    const Key* key = findKey(name);
+    if (key == nullptr) {
+        return "unknown key '" + std::string(name) + "' (known keys: " + knownKeys() + ")";
+    }
+    if (key->flag != nullptr) {
+        if (hasValue) {
+            return "key '" + std::string(name) + "' takes no value, but got '" + std::string(value) + "'";
+        }
+        s.*(key->flag) = true;
+        return {};
+    }
+    if (value.empty()) {
+        return "key '" + std::string(name) + "' needs a value (" + std::string(name) + "=...)";
+    }
+    if (key->pair != nullptr) {
+        return parsePair(name, value, key->second, key->maxSecond, s.*(key->pair));
+    }
+    return key->apply(quoted(name, value), value, s);
 }
 
 }  // namespace
@@ -258,77 +400,33 @@ ScenarioParse parseScenario(std::string_view text) {
 }
 
 std::string describeScenario(const Scenario& s) {
-    const Scenario d;
     std::string out;
-    auto add = [&out](const std::string& item) {
-        if (!out.empty()) {
-            out += ',';
+    for (const Key& key : kKeys) {
+        std::string item;
+        if (key.flag != nullptr) {
+            item = s.*(key.flag) ? std::string(key.name) : std::string();
+        } else if (key.pair != nullptr) {
+            item = (s.*(key.pair)).active() ? pairText(key.name, s.*(key.pair)) : std::string();
+        } else {
+            item = key.describe(s);
         }
-        out += item;
-    };
-    auto pair = [&](const char* key, const CountedFault& f) {
-        if (f.active()) {
-            add(std::string(key) + "=" + std::to_string(f.k) + ":" + std::to_string(f.count));
+        if (!item.empty()) {
+            out += out.empty() ? "" : ",";
+            out += item;
         }
-    };
-    if (s.model != d.model) {
-        add("model=" + hexByte(s.model));
-    }
-    if (s.blankFlash) {
-        add("boot=blank");
-    } else if (s.bootVersion != d.bootVersion) {
-        add("boot=" + std::string(s.bootVersion.begin(), s.bootVersion.end()));
-    }
-    if (!s.updateMode) {
-        add("mode=off");
-    }
-    pair("refuse-erase", s.refuseErase);
-    pair("refuse-block", s.refuseBlock);
-    pair("drop-block", s.dropBlock);
-    pair("late-block", s.lateBlock);
-    pair("lose", s.loss);
-    if (s.badRead) {
-        add("bad-read");
-    }
-    if (s.silent) {
-        add("silent");
-    }
-    if (s.endStatus != d.endStatus) {
-        add("end-status=" + std::to_string(s.endStatus));
-    }
-    if (s.unplugAt != 0) {
-        add("unplug=" + std::to_string(s.unplugAt));
-    }
-    if (s.chatter) {
-        add("chatter");
-    }
-    if (s.doneReply) {
-        add("done-reply");
-    }
-    if (s.link != d.link) {
-        add(s.link == Link::None ? "link=none" : s.link == Link::Din ? "link=din" : "link=usb");
     }
     return out;
 }
 
-std::string_view scenarioHelp() {
-    return "Device scenario: comma-separated keys, each at most once (erases and blocks count from 1).\n"
-           "  model=0x62         model code (0 to 0x7F; default 0x63)\n"
-           "  boot=1.00          the earlier firmware's four boot-version bytes (default 0.99)\n"
-           "  boot=blank         flash starts blank (all 0xFF)\n"
-           "  mode=off           not in version-update mode: Begin, erase and write answered with 11\n"
-           "  refuse-erase=K:N   the K-th erase refused (status 1) N times, then done\n"
-           "  refuse-block=K:N   block K refused (status 1) N times, then written\n"
-           "  drop-block=K:N     block K written but its answer lost N times\n"
-           "  late-block=K:MS    the first answer to block K sent MS ms late\n"
-           "  lose=P:SEED        each answer lost with a chance of P percent, drawn from SEED\n"
-           "  bad-read           every ReadReply carries a wrong checksum\n"
-           "  silent             answers nothing and changes nothing\n"
-           "  end-status=S       the status that answers EndUpdateRequest (default 0)\n"
-           "  unplug=K           unplugged when the K-th message from the host arrives\n"
-           "  chatter            sends messages of its own between its answers\n"
-           "  done-reply         DoneReply instead of status 0 for erases and writes\n"
-           "  link=none|usb|din  wire speed each way (default usb)\n";
+std::string scenarioHelp() {
+    std::string help =
+        "Device scenario: comma-separated keys, each at most once (erases and blocks count from 1).\n";
+    for (const Key& key : kKeys) {
+        std::string line = "  " + std::string(key.usage);
+        line.resize(std::max<std::size_t>(line.size() + 1, 21), ' ');
+        help += line + std::string(key.help) + "\n";
+    }
+    return help;
 }
 
 }  // namespace velmora::emulator

@@ -35,19 +35,22 @@ struct Scenario {
     std::uint8_t model = 0x63;  // model=  the code at byte 3 and in the identity
     bool blankFlash = false;    // boot=blank  a device fresh from the factory
     std::array<std::uint8_t, 4> bootVersion = {'0', '.', '9', '9'};  // boot=  the earlier firmware's version
-    bool updateMode = true;      // mode=off  Begin, erase and write get status 11
-    CountedFault refuseErase;    // refuse-erase=K:N  status 1, N times
-    CountedFault refuseBlock;    // refuse-block=K:N  status 1, N times
-    CountedFault dropBlock;      // drop-block=K:N  written, answer lost N times
-    CountedFault lateBlock;      // late-block=K:MS  first answer MS ms late
-    CountedFault loss;           // lose=P:SEED  each answer lost with a chance of P percent
-    bool badRead = false;        // bad-read  every ReadReply's checksum wrong
-    bool silent = false;         // silent  answers nothing, changes nothing
-    std::uint8_t endStatus = 0;  // end-status=S
-    std::uint32_t unplugAt = 0;  // unplug=K  gone from the K-th message on
-    bool chatter = false;        // chatter  messages of its own between answers
-    bool doneReply = false;      // done-reply  DoneReply for erases and writes
-    Link link = Link::Usb;       // link=none|usb|din
+    bool updateMode = true;          // mode=off  Begin, erase and write get status 11
+    CountedFault refuseErase;        // refuse-erase=K:N  status 1, N times
+    CountedFault refuseBlock;        // refuse-block=K:N  status 1, N times
+    CountedFault dropBlock;          // drop-block=K:N  written, answer lost N times
+    CountedFault lateBlock;          // late-block=K:MS  first answer MS ms late
+    CountedFault lateErase;          // late-erase=K:MS  first answer MS ms late
+    std::uint32_t corruptBlock = 0;  // corrupt-block=K  acknowledged, but stored with one byte wrong
+    CountedFault loss;               // lose=P:SEED  each answer lost with a chance of P percent
+    bool badRead = false;            // bad-read  every ReadReply's checksum wrong
+    bool silent = false;             // silent  answers nothing, changes nothing
+    std::uint8_t endStatus = 0;      // end-status=S
+    std::uint32_t unplugAt = 0;      // unplug=K  gone from the K-th message on
+    bool chatter = false;            // chatter  messages of its own between answers
+    bool doneReply = false;          // done-reply  DoneReply for erases and writes
+    bool echo = false;               // echo  the link also hands every host message back to the host
+    Link link = Link::Usb;           // link=none|usb|din
 
     bool operator==(const Scenario&) const = default;
 };
@@ -68,6 +71,6 @@ ScenarioParse parseScenario(std::string_view text);
 std::string describeScenario(const Scenario& scenario);
 
 // One line per key, for a command line's help.
-std::string_view scenarioHelp();
+std::string scenarioHelp();
 
 }  // namespace velmora::emulator

@@ -237,6 +237,7 @@ struct FailureRow {
     const char* description;
     std::string scenario;
     std::string message;
+    std::vector<std::string> options = {};
 };
 
 // Test names in ctest show the row's description rather than its bytes.
@@ -247,7 +248,9 @@ void PrintTo(const FailureRow& row, std::ostream* os) {
 class FailedUpdate : public ::testing::TestWithParam<FailureRow> {};
 
 TEST_P(FailedUpdate, PrintsTheMessageBoxTextOnStandardErrorAndExitsOne) {
-    const Finished f = runProgram({"--emulate=" + GetParam().scenario, kScale});
+    std::vector<std::string> args = {"--emulate=" + GetParam().scenario, kScale};
+    args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+    const Finished f = runProgram(args);
     ASSERT_FALSE(f.hung);
     EXPECT_EQ(f.status, 1);
     EXPECT_EQ(f.errLines(), Lines{GetParam().message});
@@ -258,11 +261,18 @@ TEST_P(FailedUpdate, PrintsTheMessageBoxTextOnStandardErrorAndExitsOne) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, FailedUpdate,
-    ::testing::Values(FailureRow{"not in version-update mode", "mode=off", texts::kSetUpdateMode},
-                      FailureRow{"a model code that is not accepted", "model=0x61", texts::kIllegalDevice},
-                      FailureRow{"block 5 refused 32 times in a row", "refuse-block=5:32",
-                                 texts::kTransferError},
-                      FailureRow{"a device that never answers", "silent", texts::kTimeOut1}),
+    ::testing::Values(
+        FailureRow{"not in version-update mode", "mode=off", texts::kSetUpdateMode},
+        FailureRow{"a model code that is not accepted", "model=0x61", texts::kIllegalDevice},
+        FailureRow{"block 5 refused 32 times in a row", "refuse-block=5:32", texts::kTransferError},
+        FailureRow{"a device that never answers", "silent", texts::kTimeOut1},
+        FailureRow{"a block acknowledged but stored wrong: the device's own verdict fails it",
+                   "corrupt-block=100",
+                   "velmora-flash: the emulated device's flash does not hold what the update wrote"},
+        FailureRow{"a block stored wrong, found by --verify before the update ends",
+                   "corrupt-block=100",
+                   "Verify failed: image 129 differs at 0x05F800",
+                   {"--verify"}}),
     [](const auto& row) { return "row" + std::to_string(row.index); });
 
 TEST(FlashProgram, AFailedBootVersionReadBackHasNoMessageBoxButStillFailsWithAReason) {

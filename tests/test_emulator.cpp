@@ -372,6 +372,29 @@ const KeyRow kKeys[] = {
          EXPECT_GE(Clock::now() - sent, 40ms) << "80 ms at a scale of 0.5";
      },
      0.5},
+    {"late-erase=K:MS: the first answer to the K-th erase held back MS ms, scaled", "late-erase=1:80",
+     [](Bench& b) {
+         const auto sent = Clock::now();
+         EXPECT_EQ(b.ask(b.erase(0x3FC000, 0x4000)), kOk);
+         EXPECT_GE(Clock::now() - sent, 40ms) << "80 ms at a scale of 0.5";
+     },
+     0.5},
+    {"corrupt-block=K: block K acknowledged, one byte of it stored wrong", "corrupt-block=1",
+     [](Bench& b) {
+         ASSERT_EQ(b.ask(b.erase(0x3FC000, 0x4000)), kOk);
+         EXPECT_EQ(b.ask(b.write(0x3FC000, pattern(4096, 5))), kOk);
+         const Bytes stored = b.device->readFlash(0x3FC000, 4096);
+         int wrong = 0;
+         for (std::size_t i = 0; i < stored.size(); ++i)
+             wrong += stored[i] != pattern(4096, 5)[i];
+         EXPECT_EQ(wrong, 1);
+     }},
+    {"echo: every host message handed back whole, before the answer", "echo",
+     [](Bench& b) {
+         EXPECT_EQ(b.sender.sendBeginUpdateRequest(), 0);
+         EXPECT_EQ(b.next(1s), (Bytes{0xF0, 0x52, 0x00, 0x63, 0x01, 0xF7}));
+         EXPECT_EQ(b.next(1s), kOk);
+     }},
     {"bad-read: the ReadReply's checksum wrong, its data right", "bad-read",
      [](Bench& b) {
          bool match = true;

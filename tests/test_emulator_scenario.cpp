@@ -46,6 +46,12 @@ const Accepted kAccepted[] = {
      [](Scenario& s) {
          s.loss = {5, 42};
      }},
+    {"late erase", "late-erase=2:10000",
+     [](Scenario& s) {
+         s.lateErase = {2, 10000};
+     }},
+    {"block stored wrong", "corrupt-block=100", [](Scenario& s) { s.corruptBlock = 100; }},
+    {"echoing link", "echo", [](Scenario& s) { s.echo = true; }},
     {"wrong read checksum", "bad-read", [](Scenario& s) { s.badRead = true; }},
     {"silent", "silent", [](Scenario& s) { s.silent = true; }},
     {"end status", "end-status=5", [](Scenario& s) { s.endStatus = 5; }},
@@ -109,6 +115,7 @@ const Refused kRefused[] = {
     {"delay of zero", "late-block=2:0", "MS must be"},
     {"number overflowing 32 bits", "refuse-block=99999999999:1", "refuse-block=99999999999:1"},
     {"unplug at zero", "unplug=0", "unplug=0"},
+    {"corrupt block zero", "corrupt-block=0", "corrupt-block=0"},
     {"loss above a hundred percent", "lose=101:1", "percentage"},
     {"unknown link", "link=wifi", "link=wifi"},
     {"unknown mode", "mode=maybe", "mode=maybe"},

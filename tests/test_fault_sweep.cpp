@@ -39,6 +39,8 @@ Timing sweepTiming() {
     Timing t;
     t.replyTimeout = 400ms;
     t.blockTimeout = 40ms;
+    t.lateGrace = 40ms;
+    t.readBackTimeout = 400ms;
     t.beginPause = 1ms;
     t.retryPause = 1ms;
     t.pollPeriod = 5ms;
@@ -59,19 +61,21 @@ struct Outcome {
     std::string lastStep;  // the step counter's last text
 };
 
-Outcome updateOnce(const std::string& scenario, const Bytes& startFlash = {}) {
+// `scale` 0: the device takes no time and the host waits as sweepTiming says; otherwise both run at that
+// share of real time (for answers that are late by so many seconds).
+Outcome updateOnce(const std::string& scenario, const Bytes& startFlash = {}, double scale = 0) {
     const auto parsed = emulator::parseScenario(scenario.empty() ? "link=none" : scenario + ",link=none");
     EXPECT_TRUE(parsed.ok()) << parsed.error;
     midi::CLoopbackDriver driver;
     emulator::EmulatorConfig config;
     config.scenario = parsed.scenario;
     config.startFlash = startFlash;
-    config.timeScale = 0;
+    config.timeScale = scale;
     emulator::CEmulatedDevice device(driver, config);
     RecordingView view;
     Outcome out;
     {
-        CUpdateCore core(driver, view, sweepTiming());
+        CUpdateCore core(driver, view, scale > 0 ? Timing::scaled(scale) : sweepTiming());
         core.startPolling();
         core.onExecute();
         const auto deadline = std::chrono::steady_clock::now() + 300s;
@@ -168,6 +172,62 @@ TEST(FaultSweep, AnswersLostAtRandomNeverEndInACompletedRunWithWrongFlash) {
                   << " completed, " << failed << " honest failures, " << wrongFlash
                   << " completed with wrong flash\n";
         EXPECT_EQ(wrongFlash, 0);
+    }
+}
+
+// A late answer, then a refusal or a lost answer of one of the next requests: the pairing of answers with
+// requests must survive every combination. Late by 1.05 to 10 s, at an early, a middle and the last block and
+// at an erase. CI runs a spread of the combinations; the full sweep runs them all.
+TEST(FaultSweep, LateAnswersFollowedByRefusalsOrLossesNeverEndInACompletedRunWithWrongFlash) {
+    struct Place {
+        const char* late;  // the key that holds the answer back, with K
+        std::uint32_t k;
+        const char* refuse;  // the keys for a fault of the next requests
+        const char* drop;
+    };
+    const Place places[] = {{"late-block", 3, "refuse-block", "drop-block"},
+                            {"late-block", 500, "refuse-block", "drop-block"},
+                            {"late-block", 942, "refuse-block", "drop-block"},
+                            {"late-erase", 2, "refuse-erase", nullptr}};
+    std::vector<std::string> scenarios;
+    for (const int ms : {1050, 1200, 2500, 6000, 10000}) {
+        for (const Place& p : places) {
+            const std::string late =
+                std::string(p.late) + "=" + std::to_string(p.k) + ":" + std::to_string(ms);
+            for (std::uint32_t next = 1; next <= 3; ++next) {
+                for (const char* fault : {p.refuse, p.drop}) {
+                    if (fault != nullptr) {
+                        scenarios.push_back(late + "," + fault + "=" + std::to_string(p.k + next) + ":1");
+                    }
+                }
+            }
+        }
+    }
+    int completed = 0;
+    int failed = 0;
+    int wrongFlash = 0;
+    for (std::size_t i = 0; i < scenarios.size(); i += fullSweep() ? 1 : 9) {
+        const Outcome o = updateOnce(scenarios[i], {}, 0.1);
+        expectHonest(o, scenarios[i]);
+        completed += o.completed ? 1 : 0;
+        failed += o.completed ? 0 : 1;
+        wrongFlash += o.completed && !o.verdict.ok ? 1 : 0;
+    }
+    std::cout << "[ sweep    ] late answers: " << (completed + failed) << " runs, " << completed
+              << " completed, " << failed << " honest failures, " << wrongFlash
+              << " completed with wrong flash\n";
+    EXPECT_EQ(wrongFlash, 0);
+    EXPECT_EQ(failed, 0) << "one late answer and one fault more are within what the retries absorb";
+}
+
+// A link that hands every host message back, alone and with a device that talks between its answers.
+TEST(FaultSweep, AnEchoingLinkCompletesWithThePlanInFlash) {
+    for (const char* scenario : {"echo", "echo,chatter", "echo,lose=5:3"}) {
+        const Outcome o = updateOnce(scenario);
+        expectHonest(o, scenario);
+        if (std::string(scenario).find("lose") == std::string::npos) {
+            EXPECT_TRUE(o.completed) << scenario;
+        }
     }
 }
 

@@ -3,6 +3,8 @@
 // while a device floods the port.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 
 #include <atomic>
@@ -179,6 +181,84 @@ TEST_F(RepliesTest, TwoAnswersBeforeTheWaitLeaveOneSignalAndTheLaterStatus) {
     EXPECT_EQ(rig.state.replyStatus(), 11);
     EXPECT_TRUE(rig.signalled());
     EXPECT_FALSE(rig.signalled()) << "signals are not counted";
+}
+
+// The worker pairs answers with requests itself, so none may be lost when two arrive before it looks.
+TEST_F(RepliesTest, EveryAnswerIsKeptInArrivalOrderUntilTakenOrCleared) {
+    rig.state.clearAnswers();  // the fixture's seed
+    rig.feed(kReject63);
+    rig.feed({0xF0, 0x52, 0x00, 0x63, 0x02, 0xF7});
+    rig.process();
+    const auto first = rig.state.takeAnswer(0ms);
+    const auto second = rig.state.takeAnswer(0ms);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->status, 1);
+    EXPECT_EQ(second->kind, Answer::Kind::Done);
+    EXPECT_FALSE(rig.state.takeAnswer(0ms)) << "two answers, two takes";
+    rig.feed(kAck63);
+    rig.process();
+    rig.state.clearAnswers();
+    EXPECT_FALSE(rig.state.takeAnswer(0ms)) << "an answer from before the request is not its answer";
+}
+
+// A link that loops the host's own messages back (a MIDI thru, a merger, a loop cable): a WriteRequest has
+// byte 4 = 0x02 as a DoneReply has, and the host's acknowledgement is byte for byte a device's status 0.
+struct EchoCase {
+    const char* what;
+    std::function<void(CSysExSender&)> send;  // what the host sends
+    int copies;                               // how often the link hands all of it back
+    Vec fromDevice;                           // then the device says this, if anything
+    std::size_t answers;                      // answers the worker is given
+};
+
+void writeFourBytes(CSysExSender& s) {
+    const std::uint8_t data[4] = {1, 2, 3, 4};
+    s.sendWriteRequest(0x63, data, 0x1000, 4);
+}
+
+const EchoCase kEchoCases[] = {
+    {"the host's WriteRequest heard back is no DoneReply", writeFourBytes, 1, {}, 0},
+    {"an echo is dropped once: a second copy is the device's", writeFourBytes, 2, {}, 1},
+    {"a status 0 is the device's while the link is not known to echo", [](CSysExSender& s) { s.sendAck(); },
+     0, kAck63, 1},
+    {"the acknowledgement heard back once the link has echoed a request",
+     [](CSysExSender& s) {
+         s.sendReadRequest(0x22FFC, 4);
+         s.sendAck();
+     },
+     1,
+     {},
+     0},
+    {"the device's own status after the echoes still counts",
+     [](CSysExSender& s) {
+         writeFourBytes(s);
+         s.sendAck();
+     },
+     1, kReject63, 1},
+};
+
+TEST_F(RepliesTest, MessagesTheHostSentAreEchoesNeverAnswers) {
+    for (const EchoCase& c : kEchoCases) {
+        SCOPED_TRACE(c.what);
+        Rig r;
+        c.send(r.sender);
+        const std::vector<Vec> sent = r.answers();
+        for (int i = 0; i < c.copies; ++i) {
+            for (const Vec& m : sent) {
+                r.feed(m);
+            }
+        }
+        if (!c.fromDevice.empty()) {
+            r.feed(c.fromDevice);
+        }
+        r.process();
+        std::size_t taken = 0;
+        while (r.state.takeAnswer(0ms)) {
+            ++taken;
+        }
+        EXPECT_EQ(taken, c.answers);
+        EXPECT_TRUE(r.answers().empty()) << "an echo is not answered";
+    }
 }
 
 TEST_F(RepliesTest, QueuedMessagesAreAllProcessedInArrivalOrder) {

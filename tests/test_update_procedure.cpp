@@ -43,6 +43,8 @@ Timing timeoutTiming() {
     Timing t = successTiming();
     t.replyTimeout = 150ms;
     t.blockTimeout = 15ms;
+    t.lateGrace = 15ms;
+    t.readBackTimeout = 150ms;
     return t;
 }
 
@@ -72,16 +74,25 @@ Events tail(const Events& events, std::size_t n) {
 
 // ---- against the emulator ----
 
+// More than a whole update with every block read back sends.
+constexpr std::uint32_t kRequestCap = 4000;
+
 class EmulatedUpdate : public ::testing::Test {
   protected:
-    void run(const std::string& scenario, const Timing& timing = successTiming()) {
+    // `scale` 0: the device takes no time; otherwise its times shrink with the host's.
+    void run(const std::string& scenario, const Timing& timing = successTiming(), double scale = 0,
+             bool verify = false) {
         const auto parsed = emulator::parseScenario(scenario + (scenario.empty() ? "" : ",") + "link=none");
         ASSERT_TRUE(parsed.ok()) << parsed.error;
         emulator::EmulatorConfig config;
         config.scenario = parsed.scenario;
-        config.timeScale = 0;
+        if (config.scenario.unplugAt == 0) {
+            config.scenario.unplugAt = kRequestCap;  // a run that loops fails in seconds, not by the watchdog
+        }
+        config.timeScale = scale;
         device = std::make_unique<emulator::CEmulatedDevice>(driver, config);
         core = std::make_unique<CUpdateCore>(driver, view, timing);
+        core->setVerify(verify);
         core->startPolling();
         core->onExecute();
         ASSERT_TRUE(waitUntilIdle(*core)) << "the run never ended";
@@ -138,6 +149,8 @@ Events expectedCompleteRun(bool bootSkipped) {
 TEST_F(EmulatedUpdate, CompleteRunShowsEveryTextStepAndProgressInOrderAndLeavesThePlanInFlash) {
     run("boot=0.99");
     EXPECT_EQ(afterExecute(view.events()), expectedCompleteRun(false));
+    EXPECT_EQ(device->counters().messagesReceived, 950) << "a clean run sends no request more than it needs";
+    EXPECT_EQ(core->lastRun().result, RunReport::Result::Completed);
     const auto v = verdict();
     EXPECT_TRUE(v.ok) << v.summary;
     EXPECT_FALSE(v.bootSkipped);
@@ -278,6 +291,57 @@ TEST_F(EmulatedUpdate, EndUnansweredIsATransferError) {
     EXPECT_EQ(view.count("status:Version update completed."), 0u);
 }
 
+// ---- answers matched to their requests ----
+
+// Answers carry no reference to their request: a late, lost or echoed answer must never let a refusal be
+// charged to another block, nor a block pass that the flash does not hold. The device runs at a tenth of real
+// time, and the host's waits shrink with it.
+struct MatchingCase {
+    const char* what;
+    const char* scenario;
+    const char* error;  // nothing: the update completes with the plan in flash
+    bool verify = false;
+};
+
+void PrintTo(const MatchingCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class AnswerMatching : public EmulatedUpdate, public ::testing::WithParamInterface<MatchingCase> {};
+
+TEST_P(AnswerMatching, CompletesOnlyWithThePlanInFlashOrFailsWithItsMessage) {
+    const MatchingCase& c = GetParam();
+    run(c.scenario, Timing::scaled(0.1), 0.1, c.verify);
+    const auto v = verdict();
+    if (c.error == nullptr) {
+        EXPECT_EQ(view.only("error:"), Events{});
+        EXPECT_EQ(view.count("status:Version update completed."), 1);
+        EXPECT_TRUE(v.ok) << v.summary;
+    } else {
+        EXPECT_EQ(view.only("error:"), Events{std::string("error:") + c.error});
+        EXPECT_EQ(view.count("status:Version update completed."), 0);
+        EXPECT_EQ(core->lastRun().result, RunReport::Result::Failed);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, AnswerMatching,
+    ::testing::Values(MatchingCase{"a block answered 3 s late, the next one refused once",
+                                   "late-block=10:3000,refuse-block=11:1", nullptr},
+                      MatchingCase{"an answer 1.2 s late, inside the grace wait; the next one lost",
+                                   "late-block=10:1200,drop-block=11:1", nullptr},
+                      MatchingCase{"an answer 10 s late in the middle, the next block refused twice",
+                                   "late-block=500:10000,refuse-block=501:2", nullptr},
+                      MatchingCase{"the last block answered 6 s late", "late-block=942:6000", nullptr},
+                      MatchingCase{"an erase answered 10 s late, the next erase refused",
+                                   "late-erase=2:10000,refuse-erase=3:1", nullptr},
+                      MatchingCase{"a link that hands every message back", "echo", nullptr},
+                      MatchingCase{"an echoing link and a device that talks between its answers",
+                                   "echo,chatter", nullptr},
+                      MatchingCase{"every written block read back", "", nullptr, true},
+                      MatchingCase{"a block stored wrong, found by the read-back", "corrupt-block=100",
+                                   "Verify failed: image 129 differs at 0x05F800", true}));
+
 // ---- against a scripted device ----
 
 class ScriptedUpdate : public ::testing::Test {
@@ -389,6 +453,41 @@ TEST_F(ScriptedUpdate, ThirtyOneTimeOutsThenARefusalIsATransferError) {
     EXPECT_EQ(view.only("error:"), Events{"error:Transfer error occurred."});
     // Late answers are not counted here: the device answers none of the first 31 sends.
     EXPECT_EQ(countRequests(0x02), 32);
+}
+
+// The failure count starts again at 0 for every block: two blocks refused 20 times each still complete.
+TEST_F(ScriptedUpdate, EveryBlockGetsItsOwnThirtyOneRepeats) {
+    start([](const Bytes& r, int n) -> std::optional<Bytes> {
+        static int writes = 0;
+        if (n == 0)
+            writes = 0;
+        // Sends 1 to 20 refused, the 21st accepted (block 1); then the same for block 2.
+        if (ScriptedDevice::isCode(r, 0x02) && ++writes <= 41 && writes != 21)
+            return ScriptedDevice::status(0x63, 1);
+        return agreeable(r, n);
+    });
+    finish();
+    EXPECT_EQ(view.only("error:"), Events{});
+    EXPECT_EQ(view.count("status:Version update completed."), 1);
+    EXPECT_EQ(core->lastRun().resends, 40);
+}
+
+// A block's answer lost for good, and a device that answers no read but the boot version's: the block cannot
+// be confirmed, so the run fails, however often the device says it wrote the block.
+TEST_F(ScriptedUpdate, ABlockThatCannotBeReadBackAfterALostAnswerFailsTheRun) {
+    start([](const Bytes& r, int n) -> std::optional<Bytes> {
+        static int writes = 0;
+        if (n == 0)
+            writes = 0;
+        if (ScriptedDevice::isCode(r, 0x02) && ++writes == 1)
+            return std::nullopt;
+        if (ScriptedDevice::isCode(r, 0x60) && r != ScriptedDevice::readRequest(0x22FFC, 4))
+            return ScriptedDevice::status(0x63, 0);  // anything but the data asked for
+        return agreeable(r, n);
+    });
+    finish();
+    EXPECT_EQ(view.count("status:Version update completed."), 0);
+    EXPECT_EQ(view.only("error:"), Events{"error:Time out error(2)"});
 }
 
 // A read-back that delivers fewer than four bytes must not let stale bytes from an earlier read decide that

@@ -1,5 +1,6 @@
 #include "update/Messages.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "midi/CMidiOutPort.h"
@@ -47,8 +48,42 @@ static_assert(kWriteOverhead + packedLength(kMaxWriteLength) <= kSendBufferSize,
 
 CSysExSender::CSysExSender(midi::CMidiOutPort& port) : port_(port) {}
 
-int CSysExSender::sendMessage(const std::uint8_t* bytes, std::size_t length) {
+int CSysExSender::sendMessage(const std::uint8_t* bytes, std::size_t length, Echo echo) {
+    // Remembered before it leaves: an echo can be back before the send returns.
+    remember(bytes, length, echo);
     return port_.sendSysEx(bytes, static_cast<std::uint32_t>(length)) ? 0 : -1;
+}
+
+void CSysExSender::remember(const std::uint8_t* bytes, std::size_t length, Echo echo) {
+    std::lock_guard lock(sentMutex_);
+    Sent& slot = sent_[sentNext_];
+    sentNext_ = (sentNext_ + 1) % sent_.size();
+    slot.bytes.assign(bytes, bytes + length);  // keeps its capacity: no allocation once a block has passed
+    slot.echo = echo;
+    slot.heard = false;
+}
+
+bool CSysExSender::takeEcho(midi::Bytes message) {
+    std::lock_guard lock(sentMutex_);
+    for (std::size_t i = 0; i < sent_.size(); ++i) {
+        Sent& s = sent_[(sentNext_ + i) % sent_.size()];  // oldest first
+        if (s.heard || (s.echo == Echo::AnswerLike && !linkEchoes_) || s.bytes.size() != message.size() ||
+            !std::equal(s.bytes.begin(), s.bytes.end(), message.begin())) {
+            continue;
+        }
+        s.heard = true;
+        linkEchoes_ = linkEchoes_ || s.echo == Echo::Distinct;
+        return true;
+    }
+    return false;
+}
+
+void CSysExSender::forgetSent() {
+    std::lock_guard lock(sentMutex_);
+    for (Sent& s : sent_) {
+        s.heard = true;
+    }
+    linkEchoes_ = false;
 }
 
 std::uint8_t* CSysExSender::build(const std::uint8_t* templ, std::size_t length, std::uint8_t code) {
@@ -66,7 +101,7 @@ int CSysExSender::sendHostIdentityReply() {
     std::array<std::uint8_t, kHostIdentityReplyLength> reply{};
     std::memcpy(reply.data(), kHostIdentityReplyTemplate, reply.size());
     reply[kIdentityModelPos] = hostIdentityModel();
-    return sendMessage(reply.data(), reply.size());
+    return sendMessage(reply.data(), reply.size(), Echo::Distinct);
 }
 
 int CSysExSender::sendBeginUpdateRequest() {
@@ -87,7 +122,7 @@ int CSysExSender::sendStatus(std::uint8_t status) {
     std::lock_guard lock(sendLock_);
     std::uint8_t* m = build(kStatusTemplate, sizeof kStatusTemplate, deviceCode());
     m[kStatusPos] = status;
-    return sendMessage(m, sizeof kStatusTemplate);
+    return sendMessage(m, sizeof kStatusTemplate, Echo::AnswerLike);
 }
 
 int CSysExSender::sendReadRequest(std::uint32_t address, std::uint32_t count) {
@@ -95,7 +130,7 @@ int CSysExSender::sendReadRequest(std::uint32_t address, std::uint32_t count) {
     std::uint8_t* m = build(kReadTemplate, kReadRequestLength, deviceCode());
     encode7x5(address, m + kReadAddressPos);
     encode7x5(count, m + kReadCountPos);
-    return sendMessage(m, kReadRequestLength);
+    return sendMessage(m, kReadRequestLength, Echo::Distinct);
 }
 
 int CSysExSender::sendWriteRequest(std::uint8_t deviceCode, const std::uint8_t* data, std::uint32_t address,
@@ -110,7 +145,7 @@ int CSysExSender::sendWriteRequest(std::uint8_t deviceCode, const std::uint8_t* 
     const std::size_t packed = pack7(m + kWriteDataPos, data, length);
     encode7x5(checksum32(data, length), m + kWriteDataPos + packed);
     m[kWriteDataPos + packed + 5] = kEnd;
-    return sendMessage(m, packed + kWriteOverhead);
+    return sendMessage(m, packed + kWriteOverhead, Echo::Distinct);
 }
 
 int CSysExSender::sendEraseRequest(std::uint8_t deviceCode, std::uint32_t address, std::uint32_t size) {
@@ -118,7 +153,7 @@ int CSysExSender::sendEraseRequest(std::uint8_t deviceCode, std::uint32_t addres
     std::uint8_t* m = build(kEraseTemplate, kEraseLength, deviceCode);
     encode7x5(address, m + kEraseAddressPos);
     encode7x5(size, m + kEraseSizePos);
-    return sendMessage(m, kEraseLength);
+    return sendMessage(m, kEraseLength, Echo::Distinct);
 }
 
 }  // namespace velmora

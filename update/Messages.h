@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <vector>
+
+#include "midi/MidiDriver.h"
 
 namespace velmora {
 
@@ -42,6 +45,11 @@ inline constexpr std::uint8_t kEraseCode = 0x0A;
 inline constexpr std::uint8_t kReadCode = 0x60;
 inline constexpr std::uint8_t kReadSubCode = 0x30;
 inline constexpr std::uint8_t kReadReplyMarker = 0x04;  // byte 5 of a ReadReply
+// Codes the device sends on its own: acknowledged with status 0, or (0x03) taken without an answer.
+inline constexpr std::uint8_t kNoticeCode1 = 0x01;
+inline constexpr std::uint8_t kNoticeCode4 = 0x04;
+inline constexpr std::uint8_t kNoticeCode5 = 0x05;
+inline constexpr std::uint8_t kQuietNoticeCode = 0x03;
 
 inline constexpr std::size_t kStatusPos = 5;
 
@@ -92,8 +100,21 @@ class CSysExSender {
     std::uint8_t hostIdentityModel() const { return hostIdentityModel_.load(); }
     void setHostIdentityModel(std::uint8_t code) { hostIdentityModel_.store(code); }
 
+    // How a sent message may come back from a link that echoes (a MIDI thru, a merger, a loop cable).
+    enum class Echo {
+        Distinct,   // no device sends it: hearing it back proves the link echoes
+        Ambiguous,  // a device may send the same bytes on its own: dropped if heard back, proves nothing
+        AnswerLike  // the same bytes as a device's answer: dropped only once the link is known to echo
+    };
+
     // 0 when the port sent the whole message, -1 when it did not.
-    int sendMessage(const std::uint8_t* bytes, std::size_t length);
+    int sendMessage(const std::uint8_t* bytes, std::size_t length, Echo echo = Echo::Ambiguous);
+
+    // True when `message` is byte for byte one sent lately and not yet heard back: the link echoing it. That
+    // copy is used up, so an echo is dropped once.
+    bool takeEcho(midi::Bytes message);
+    // New ports: whether the link echoes is learnt again.
+    void forgetSent();
 
     int sendIdentityRequest();
     int sendHostIdentityReply();
@@ -111,7 +132,20 @@ class CSysExSender {
     // Copies a template into the SendBuffer with `code` at byte 3; the caller holds sendLock_.
     std::uint8_t* build(const std::uint8_t* templ, std::size_t length, std::uint8_t code);
 
+    void remember(const std::uint8_t* bytes, std::size_t length, Echo echo);
+
+    struct Sent {
+        std::vector<std::uint8_t> bytes;
+        Echo echo = Echo::Ambiguous;
+        bool heard = true;  // heard back already, or an empty slot
+    };
+    static constexpr std::size_t kSentRemembered = 8;
+
     midi::CMidiOutPort& port_;
+    std::mutex sentMutex_;
+    std::array<Sent, kSentRemembered> sent_;  // a ring, oldest overwritten
+    std::size_t sentNext_ = 0;
+    bool linkEchoes_ = false;
     std::atomic<std::uint8_t> deviceCode_{kInitialDeviceCode};
     std::atomic<std::uint8_t> hostIdentityModel_{0x00};
     std::mutex sendLock_;

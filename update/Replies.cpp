@@ -41,6 +41,7 @@ namespace {
 
 constexpr std::size_t kIdentityReplyCodePos = 6;  // the model code in the device's IdentityReply
 constexpr std::size_t kReadReplyChecksumLength = 5;
+constexpr std::size_t kMaxQueuedAnswers = 256;
 
 // A message reaches byte `pos` when it is at least pos + 1 bytes long.
 bool reaches(midi::Bytes m, std::size_t pos) {
@@ -54,63 +55,101 @@ bool reaches(midi::Bytes m, std::size_t pos) {
 CReplyState::CReplyState() : readBack_(new (std::nothrow) std::uint8_t[reply::kReadBackBufferSize]()) {}
 
 template <typename Also>
-void CReplyState::record(std::int32_t status, Also also) {
+void CReplyState::record(Answer answer, Also also, bool setsStatus) {
     {
         std::lock_guard lock(recordMutex_);
         if (aborted_.load()) {
             return;
         }
         also();
-        replyStatus_.store(status);
+        if (setsStatus) {
+            replyStatus_.store(answer.status);
+        }
+        if (answers_.size() == kMaxQueuedAnswers) {
+            answers_
+                .pop_front();  // a device that floods answers cannot grow memory; the worker sees the latest
+        }
+        answers_.push_back(answer);
     }
     event_.set();
 }
 
-void CReplyState::signalOnly() {
-    {
-        std::lock_guard lock(recordMutex_);
-        if (aborted_.load()) {
-            return;
+void CReplyState::record(Answer answer) {
+    record(answer, [] {});
+}
+
+std::optional<Answer> CReplyState::takeAnswer(std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        {
+            std::lock_guard lock(recordMutex_);
+            if (aborted_.load()) {
+                return Answer{Answer::Kind::Status, reply::kAborted};
+            }
+            if (!answers_.empty()) {
+                const Answer next = answers_.front();
+                answers_.pop_front();
+                return next;
+            }
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        // A signal set after the look above is still pending here, so nothing recorded in between is missed.
+        if (left.count() < 0 || !event_.waitFor(left)) {
+            std::lock_guard lock(recordMutex_);
+            if (aborted_.load() || answers_.empty()) {
+                return aborted_.load() ? std::optional<Answer>(Answer{Answer::Kind::Status, reply::kAborted})
+                                       : std::nullopt;
+            }
         }
     }
-    event_.set();
+}
+
+void CReplyState::clearAnswers() {
+    std::lock_guard lock(recordMutex_);
+    answers_.clear();
+    event_.reset();
 }
 
 void CReplyState::readReply(midi::Bytes m) {
+    Answer answer{Answer::Kind::Read, reply::kFailure};
     if (!reaches(m, kStatusPos)) {
         return;  // too short to tell a ReadReply from anything else
     }
     if (m[kStatusPos] != kReadReplyMarker) {
-        signalOnly();  // not a read reply after all, but the worker still looks
+        // Not a read reply after all: the worker still looks and finds nothing read; the status stays.
+        record(answer, [] {}, false);
         return;
     }
     // From here on every shortfall is a failed read: status 1, signalled, nothing stored.
-    const auto failed = [this] { record(reply::kFailure, [] {}); };
     if (!reaches(m, kReadReplySubCodePos) || m[kReadReplySubCodePos] != kReadSubCode ||
         !reaches(m, kReadReplyLengthPos + 1)) {
-        failed();
+        record(answer);
         return;
     }
     const std::size_t n = decodeLength14(&m[kReadReplyLengthPos]);
+    answer.readLength = static_cast<std::int32_t>(n);
     const std::size_t packed = packedLength(n);
     if (m.size() < kReadReplyDataPos + packed + kReadReplyChecksumLength) {
-        failed();
+        record(answer);
         return;
     }
     const std::int32_t offset = readBackOffset_.load();
     if (offset < 0 || static_cast<std::size_t>(offset) > readBackCapacity() ||
         n > readBackCapacity() - static_cast<std::size_t>(offset)) {
-        failed();
+        record(answer);
         return;
     }
     std::uint8_t* const dst = readBack_.get() + offset;
     unpack7(dst, &m[kReadReplyDataPos], packed);
     // A mismatch leaves the offset where it was, so the next reply overwrites these bytes.
     if (checksum32(dst, n) != decode7x5(&m[kReadReplyDataPos + packed])) {
-        failed();
+        record(answer);
         return;
     }
-    record(reply::kSuccess, [this, n] { readBackOffset_.fetch_add(static_cast<std::int32_t>(n)); });
+    answer.status = reply::kSuccess;
+    answer.dataOffset = offset;
+    record(answer, [this, n] { readBackOffset_.fetch_add(static_cast<std::int32_t>(n)); });
 }
 
 ReplyAnswer interpretReply(midi::Bytes m, std::uint8_t deviceCode, CReplyState& state) {
@@ -127,17 +166,17 @@ ReplyAnswer interpretReply(midi::Bytes m, std::uint8_t deviceCode, CReplyState& 
         switch (m[kCodePos]) {
             case kStatusCode:
                 if (reaches(m, kStatusPos)) {
-                    state.record(m[kStatusPos], [] {});
+                    state.record({Answer::Kind::Status, m[kStatusPos]});
                 }
                 return ReplyAnswer::None;
-            case 0x01:
-            case 0x04:
-            case 0x05:
+            case kNoticeCode1:
+            case kNoticeCode4:
+            case kNoticeCode5:
                 return ReplyAnswer::Ack;  // the device's own announcements, acknowledged
             case kWriteCode:
-                state.record(reply::kSuccess, [] {});  // DoneReply
+                state.record({Answer::Kind::Done, reply::kSuccess});  // DoneReply
                 return ReplyAnswer::None;
-            case 0x03:
+            case kQuietNoticeCode:
                 return ReplyAnswer::None;
             case kReadCode:
                 state.readReply(m);
@@ -156,7 +195,8 @@ ReplyAnswer interpretReply(midi::Bytes m, std::uint8_t deviceCode, CReplyState& 
             case kIdentityReplySubId:
                 if (reaches(m, kIdentityReplyCodePos)) {
                     const std::uint8_t code = m[kIdentityReplyCodePos];
-                    state.record(reply::kSuccess, [&state, code] { state.reportedDeviceCode_.store(code); });
+                    state.record({Answer::Kind::Identity, reply::kSuccess, code},
+                                 [&state, code] { state.reportedDeviceCode_.store(code); });
                 }
                 return ReplyAnswer::None;
             default:
@@ -168,7 +208,10 @@ ReplyAnswer interpretReply(midi::Bytes m, std::uint8_t deviceCode, CReplyState& 
 
 void processReplies(midi::CMidiInPort& in, CSysExSender& sender, CReplyState& state) {
     while (const std::optional<midi::Bytes> message = in.peekMessage()) {
-        switch (interpretReply(*message, sender.deviceCode(), state)) {
+        const ReplyAnswer answer = sender.takeEcho(*message)
+                                       ? ReplyAnswer::None
+                                       : interpretReply(*message, sender.deviceCode(), state);
+        switch (answer) {
             case ReplyAnswer::Ack:
                 sender.sendAck();
                 break;

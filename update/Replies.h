@@ -8,8 +8,10 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "midi/MidiDriver.h"
 
@@ -51,6 +53,18 @@ inline constexpr std::size_t kReadBackBufferSize = 5824512;
 // The answer a device message calls for; sent by processReplies after the message has been interpreted.
 enum class ReplyAnswer { None, Ack, Reject, HostIdentity };
 
+// One message from the device that concerns the worker, in the order it arrived. Answers carry no reference
+// to their request, so the worker keeps the pairing; what it can tell apart is the kind of answer and, for a
+// read, how many bytes the reply says it carries.
+struct Answer {
+    enum class Kind : std::uint8_t { Status, Done, Identity, Read };
+    Kind kind = Kind::Status;
+    std::int32_t status = 0;
+    std::uint8_t deviceCode = 0;   // Identity: the model code it reports
+    std::int32_t readLength = -1;  // Read: the length the reply declares; -1 when it is too short to say
+    std::int32_t dataOffset = -1;  // Read: where its data was stored in the read-back buffer; -1 when not
+};
+
 // The results reply processing hands to the worker, and the event that tells it they are there. Everything
 // is written before the event is signalled; the worker reads it after its wait has returned.
 class CReplyState {
@@ -75,14 +89,21 @@ class CReplyState {
     // True once abortReplies() has run: replies are ignored from then on.
     bool aborted() const { return aborted_.load(); }
 
+    // The oldest answer not yet taken, waiting up to `limit` for one; nothing when none came in time. After
+    // the abort: an Answer with status 255, at once.
+    std::optional<Answer> takeAnswer(std::chrono::milliseconds limit);
+    // Forgets every answer not yet taken and any pending signal: called right before a request is sent, when
+    // nothing is owed, so that nothing that arrived before the request passes for its answer.
+    void clearAnswers();
+
   private:
     friend ReplyAnswer interpretReply(midi::Bytes message, std::uint8_t deviceCode, CReplyState& state);
     friend void abortReplies(CReplyState& state, midi::CMidiOutPort& out, midi::CMidiInPort& in);
 
-    // Records a status (and runs `also` first) and signals the event, unless the abort came first.
+    // Records an answer (and runs `also` first) and signals the event, unless the abort came first.
     template <typename Also>
-    void record(std::int32_t status, Also also);
-    void signalOnly();
+    void record(Answer answer, Also also, bool setsStatus = true);
+    void record(Answer answer);
     // The read-reply path, byte 4 = 0x60 already matched.
     void readReply(midi::Bytes message);
 
@@ -92,6 +113,7 @@ class CReplyState {
     std::atomic<std::uint8_t> reportedDeviceCode_{0};
     std::atomic<std::int32_t> readBackOffset_{0};
     std::unique_ptr<std::uint8_t[]> readBack_;
+    std::deque<Answer> answers_;  // under recordMutex_
     CReplyEvent event_;
 };
 
@@ -103,7 +125,8 @@ class CReplyState {
 ReplyAnswer interpretReply(midi::Bytes message, std::uint8_t deviceCode, CReplyState& state);
 
 // Drains `in`: each queued entry in arrival order is interpreted, answered through `sender` (results not
-// examined) and popped. Matches manufacturer messages on sender.deviceCode().
+// examined) and popped. Matches manufacturer messages on sender.deviceCode(). A message that is byte for byte
+// one the host sent lately is the link echoing it (a MIDI thru, a merger, a loop cable) and is dropped.
 void processReplies(midi::CMidiInPort& in, CSysExSender& sender, CReplyState& state);
 
 // The window is going away: closes both ports, sets status 255 and signals the event, so a waiting worker

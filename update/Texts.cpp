@@ -1,5 +1,7 @@
 #include "update/Texts.h"
 
+#include <cstdio>
+
 namespace velmora::texts {
 
 std::string dataTransmit(int offset, int total) {
@@ -19,6 +21,24 @@ std::string instanceTitle(int instanceNumber) {
 
 std::string instanceLimit(int limit) {
     return "It is forbidden to launch more than " + std::to_string(limit) + " instance of this application.";
+}
+
+namespace {
+
+std::string verifyText(const char* what, unsigned imageId, unsigned address) {
+    char text[96];
+    std::snprintf(text, sizeof text, "Verify failed: image %u %s 0x%06X", imageId, what, address);
+    return text;
+}
+
+}  // namespace
+
+std::string verifyFailed(unsigned imageId, unsigned address) {
+    return verifyText("differs at", imageId, address);
+}
+
+std::string verifyUnreadable(unsigned imageId, unsigned address) {
+    return verifyText("could not be read back at", imageId, address);
 }
 
 }  // namespace velmora::texts

@@ -35,4 +35,9 @@ std::string instanceTitle(int instanceNumber);
 // "It is forbidden to launch more than %d instance of this application."
 std::string instanceLimit(int limit);
 
+// The command line's read-back after the last write: "Verify failed: image 136 differs at 0x0A6000", and the
+// same for a region the device did not read back.
+std::string verifyFailed(unsigned imageId, unsigned address);
+std::string verifyUnreadable(unsigned imageId, unsigned address);
+
 }  // namespace velmora::texts

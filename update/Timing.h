@@ -13,8 +13,11 @@ struct Timing {
     std::chrono::milliseconds blockTimeout{1000};   // one write block
     std::chrono::milliseconds beginPause{500};      // after the device has agreed to begin
     std::chrono::milliseconds retryPause{100};      // before a refused or unanswered request is sent again
-    std::chrono::milliseconds pollPeriod{50};       // reply processing
-    midi::SendBound sendBound{};                    // the longest wait for the platform to send one message
+    std::chrono::milliseconds lateGrace{1000};  // after the block wait: a late answer still counts as its own
+    std::chrono::milliseconds readBackTimeout{
+        5000};                                 // a block read back (4 KiB, 1.5 s of a 5-pin MIDI cable)
+    std::chrono::milliseconds pollPeriod{50};  // reply processing
+    midi::SendBound sendBound{};               // the longest wait for the platform to send one message
     // Replies are handled the moment they arrive, the poll period staying as the fallback; false handles them
     // on the poll period alone (kept for comparison in the benchmark).
     bool wakeOnArrival = true;
@@ -30,6 +33,8 @@ struct Timing {
         t.blockTimeout = scale(t.blockTimeout);
         t.beginPause = scale(t.beginPause);
         t.retryPause = scale(t.retryPause);
+        t.lateGrace = scale(t.lateGrace);
+        t.readBackTimeout = scale(t.readBackTimeout);
         t.pollPeriod = scale(t.pollPeriod);
         t.sendBound.base = scale(t.sendBound.base);
         return t;

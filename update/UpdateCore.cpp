@@ -42,25 +42,31 @@ void CUpdateCore::onExecute() {
         view_.showError(texts::kInProgress);
         return;
     }
+    // Execute's own refusals: the window says them; the report keeps them for owners that read it.
+    const auto refuse = [this](const char* text) {
+        report_ = RunReport{RunReport::Result::Failed, text};
+        view_.showError(text);
+    };
     // Checked before any port opens: filler written over a real device's flash would leave it unusable.
     if (carriesStandInImages() && !driver_.reachesOnlyEmulatedDevices()) {
-        view_.showError(texts::kStandInRefused);
+        refuse(texts::kStandInRefused);
         return;
     }
     outPort_.close();
     if (!outPort_.open(view_.selectedOutput())) {
-        view_.showError(texts::kCantOpenOut);
+        refuse(texts::kCantOpenOut);
         return;
     }
     inPort_.close();
     if (!inPort_.open(view_.selectedInput())) {
-        view_.showError(texts::kCantOpenIn);  // the output port stays open; the next Execute reopens it
+        refuse(texts::kCantOpenIn);  // the output port stays open; the next Execute reopens it
         return;
     }
     enableControls(false);
     busy_.store(1);
-    replies_.event().reset();  // a signal left from earlier traffic must not pass for the identity answer
-    waitForWorker();           // the previous run has ended (busy was clear); collect its thread
+    replies_.clearAnswers();  // nothing left from earlier traffic may pass for the identity answer
+    sender_.forgetSent();     // new ports: whether the link echoes is learnt again
+    waitForWorker();          // the previous run has ended (busy was clear); collect its thread
     if (!startWorker([this] {
             // busy clears only once the worker has made its last view call, so that an Execute pressed in
             // between is told "In Progress." rather than waiting here for a worker that waits for it.
@@ -69,7 +75,7 @@ void CUpdateCore::onExecute() {
             }
         })) {
         restoreControls();
-        view_.showError(texts::kTransferError);
+        refuse(texts::kTransferError);
     }
 }
 
@@ -112,35 +118,56 @@ void CUpdateCore::enableExecute(bool enabled) {
 
 bool CUpdateCore::updateWorker() {
     bool restored = false;
-    RunContext run{view_, sender_, replies_, timing_, [this, &restored] {
+    report_ = RunReport{};
+    RunContext run{view_,
+                   sender_,
+                   replies_,
+                   timing_,
+                   [this, &restored] {
                        enableControls(true);
                        restored = true;
-                   }};
+                   },
+                   report_};
     runUpdate(run);
+    if (report_.result == RunReport::Result::None) {
+        report_.result = RunReport::Result::Aborted;  // every other way out has said how it ended
+    }
     return restored;
 }
+
+namespace {
+
+// The identity wait takes an IdentityReply, or a failure status from a device that answers with one.
+bool isIdentityAnswer(const Answer& a) {
+    return a.kind == Answer::Kind::Identity ||
+           (a.kind == Answer::Kind::Status && a.status != reply::kSuccess);
+}
+
+}  // namespace
 
 void CUpdateCore::runUpdate(RunContext& run) {
     view_.setStepText(texts::stepCounter(0, kFlashPlanSteps));
 
-    if (sender_.sendIdentityRequest() != 0) {
+    if (run.send([this] { return sender_.sendIdentityRequest(); }) != 0) {
         run.fail(texts::kCantOpenOut);
         return;
     }
-    std::optional<std::int32_t> status = run.awaitReply(timing_.replyTimeout);
-    if (!status) {
-        run.fail(texts::kTimeOut1);
-        return;
-    }
-    if (*status == reply::kAborted) {
-        return;
-    }
-    if (*status != reply::kSuccess) {
-        run.fail(texts::kIllegalDevice);
-        return;
+    const RunContext::Reply identity = run.await(timing_.replyTimeout, isIdentityAnswer);
+    switch (identity.outcome) {
+        case Outcome::TimedOut:
+            run.fail(texts::kTimeOut1);
+            return;
+        case Outcome::Aborted:
+            return;
+        case Outcome::Refused:
+        case Outcome::NotInUpdateMode:
+            run.fail(texts::kIllegalDevice);
+            return;
+        case Outcome::Accepted:
+            break;
     }
     // Taken before the check: a rejected code stays the one replies are matched on until the next run.
-    const std::uint8_t code = replies_.reportedDeviceCode();
+    const std::uint8_t code = identity.answer.deviceCode;
     sender_.setDeviceCode(code);
     if (std::find(AcceptedDeviceCodes.begin(), AcceptedDeviceCodes.end(), code) ==
         AcceptedDeviceCodes.end()) {
@@ -149,40 +176,43 @@ void CUpdateCore::runUpdate(RunContext& run) {
     }
     sender_.setHostIdentityModel(code);
 
-    sender_.sendBeginUpdateRequest();
+    run.send([this] { return sender_.sendBeginUpdateRequest(); });
     view_.setStatusText(texts::kErasing);
-    status = run.awaitReply(timing_.replyTimeout);
-    if (!status) {
+    const Outcome begin = run.await(timing_.replyTimeout, isStatusAnswer).outcome;
+    if (begin == Outcome::TimedOut) {
         run.fail(texts::kTimeOut1);
         return;
     }
     view_.setStatusText("");
-    if (*status == reply::kNotInUpdateMode) {
-        run.fail(texts::kSetUpdateMode);
-        return;
-    }
-    if (*status == reply::kAborted) {
-        return;
-    }
-    if (*status != reply::kSuccess) {
-        run.fail(texts::kTransferError);
-        return;
+    switch (begin) {
+        case Outcome::Accepted:
+            break;
+        case Outcome::NotInUpdateMode:
+            run.fail(texts::kSetUpdateMode);
+            return;
+        case Outcome::Aborted:
+            return;
+        default:
+            run.fail(texts::kTransferError);
+            return;
     }
     run.pause(timing_.beginPause);
 
-    if (runFlashPlan(run) != 0) {
+    if (runFlashPlan(run) != 0 || (verify_ && verifyFlashPlan(run) != 0)) {
         return;
     }
 
-    sender_.sendEndUpdateRequest();
-    status = run.awaitReply(timing_.replyTimeout);
-    if (!status) {
+    run.send([this] { return sender_.sendEndUpdateRequest(); });
+    const RunContext::Reply end = run.await(timing_.replyTimeout, isAnyAnswer);
+    if (end.outcome == Outcome::TimedOut) {
         run.fail(texts::kTransferError);
         return;
     }
-    if (*status == reply::kAborted) {
+    if (end.outcome == Outcome::Aborted) {
         return;
     }
+    run.report.endStatus = end.answer.status;
+    run.report.result = RunReport::Result::Completed;
     view_.setStatusText(texts::kCompleted);  // whatever status the device ended with
     run.restoreControls();
     enableExecute(false);

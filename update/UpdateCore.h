@@ -40,6 +40,11 @@ class CUpdateCore {
     void waitForWorker();
 
     bool busy() const { return busy_.load() != 0; }
+    // How the last run ended; read it once no worker runs (after waitForWorker).
+    const RunReport& lastRun() const { return report_; }
+    // Read every written region back before the EndUpdateRequest (the command line's --verify). Set it
+    // before Execute.
+    void setVerify(bool verify) { verify_ = verify; }
     void restoreControls();
     void enableExecute(bool enabled);
 
@@ -70,6 +75,8 @@ class CUpdateCore {
     midi::CDxMTimer timer_;
     std::atomic<int> busy_{0};
     std::atomic<bool> aborted_{false};
+    bool verify_ = false;
+    RunReport report_;  // the worker's while it runs
     std::thread worker_;
 };
 

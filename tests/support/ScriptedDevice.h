@@ -58,6 +58,17 @@ class ScriptedDevice {
         m.push_back(0xF7);
         return m;
     }
+    // The host's ReadRequest for `count` bytes at `address`.
+    static Bytes readRequest(std::uint32_t address, std::uint32_t count) {
+        Bytes m = {0xF0, 0x52, 0x00, 0x63, 0x60, 0x30};
+        std::uint8_t field[5];
+        encode7x5(address, field);
+        m.insert(m.end(), field, field + 5);
+        encode7x5(count, field);
+        m.insert(m.end(), field, field + 5);
+        m.push_back(0xF7);
+        return m;
+    }
     static bool isIdentityRequest(const Bytes& m) { return m.size() == 6 && m[1] == 0x7E && m[4] == 0x01; }
     static bool isCode(const Bytes& m, std::uint8_t code) {
         return m.size() > 5 && m[1] == 0x52 && m[4] == code;
