@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora::midi {
@@ -17,7 +18,7 @@ struct PortLists {
     std::vector<std::string> outputs;
 };
 
-// The names as the window's lists show them, in the platform's order.
+// The names as the window's lists show them (whole), in the platform's order.
 PortLists readPortLists(midi::MidiDriver& driver);
 
 enum class Direction { In, Out };
@@ -33,6 +34,10 @@ struct PortChoice {
 // pre-selection of copy `instance`.
 PortChoice choosePort(const std::vector<std::string>& names, const std::optional<std::string>& wanted,
                       int instance, Direction direction);
+
+// A port name as it may be printed: the device chooses it, so control characters (C0, DEL, C1), bytes that
+// are not UTF-8 and the backslash are written as \xNN (\\ for the backslash); other characters stay.
+std::string printableName(std::string_view name);
 
 // Both lists numbered, the pre-selected entries marked.
 std::string portListing(const PortLists& lists, int instance);

@@ -5,3 +5,7 @@ target_include_directories(test_update_procedure PRIVATE ${CMAKE_CURRENT_SOURCE_
 # Not labelled threads: the sweeps repeat what the procedure tests cover under ThreadSanitizer, hundreds of times.
 velmora_test(test_fault_sweep SOURCES test_fault_sweep.cpp LIBS velmora_update velmora_emulator)
 target_include_directories(test_fault_sweep PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+
+velmora_test(test_standin_guard SOURCES test_standin_guard.cpp LIBS velmora_update velmora_midi_loopback
+             LABELS threads)
+target_include_directories(test_standin_guard PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

@@ -229,7 +229,15 @@ class CWinMmOutput final : public MidiOutput {
         }
         handle_ = opened;
         resolution_ = std::make_unique<CTimerResolution>();
-        waiter_ = std::thread([this] { watch(); });
+        try {
+            waiter_ = std::thread([this] { watch(); });
+        } catch (const std::system_error& e) {
+            // The destructor closes the handle.
+            if (why != nullptr) {
+                *why = std::string("cannot start the output's completion thread: ") + e.what();
+            }
+            return false;
+        }
         return true;
     }
 
@@ -346,7 +354,7 @@ std::string CWinMmDriver::inputName(unsigned index) {
     if (!mmOk(midiInGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), Side::input, "", nullptr)) {
         return {};
     }
-    return boundedName(toUtf8(caps.szPname, MAXPNAMELEN));
+    return toUtf8(caps.szPname, MAXPNAMELEN);
 }
 
 unsigned CWinMmDriver::outputCount() {
@@ -358,7 +366,7 @@ std::string CWinMmDriver::outputName(unsigned index) {
     if (!mmOk(midiOutGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), Side::output, "", nullptr)) {
         return {};
     }
-    return boundedName(toUtf8(caps.szPname, MAXPNAMELEN));
+    return toUtf8(caps.szPname, MAXPNAMELEN);
 }
 
 std::unique_ptr<MidiOutput> CWinMmDriver::openOutput(int index, std::string* why) {
