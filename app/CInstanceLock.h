@@ -17,8 +17,12 @@ class CInstanceLock {
     CInstanceLock& operator=(const CInstanceLock&) = delete;
 
     bool held() const;
+    // Why the lock could not be made at all (the place it was looked for, and what went wrong there); empty
+    // when it is held, and when another process holds the name.
+    const std::string& failure() const { return failure_; }
 
   private:
+    std::string failure_;
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else

@@ -8,7 +8,8 @@
 
 namespace velmora::app {
 
-CVeskUpdatorApp::CVeskUpdatorApp(int& argc, char** argv) : QApplication(argc, argv) {}
+CVeskUpdatorApp::CVeskUpdatorApp(int& argc, char** argv, std::string lockSuffix)
+    : QApplication(argc, argv), lockSuffix_(std::move(lockSuffix)) {}
 
 CVeskUpdatorApp::~CVeskUpdatorApp() = default;
 
@@ -16,7 +17,7 @@ int CVeskUpdatorApp::run(const DialogRunner& runDialog) {
     setWindowIcon(ui::appIcon());
     if (!takeInstanceNumber()) {
         refuse();
-        return kExitInstanceLimit;
+        return lockFailure_.empty() ? kExitInstanceLimit : kExitNoInstanceLock;
     }
     runDialog(*this);
     return 0;
@@ -25,17 +26,30 @@ int CVeskUpdatorApp::run(const DialogRunner& runDialog) {
 bool CVeskUpdatorApp::takeInstanceNumber() {
     // The lowest free number wins, so a number freed by a copy that ended is the next one handed out.
     for (int n = 1; n <= texts::kMaxInstances; ++n) {
-        auto lock = std::make_unique<CInstanceLock>(texts::instanceTitle(n));
+        auto lock = std::make_unique<CInstanceLock>(texts::instanceTitle(n) + lockSuffix_);
         if (lock->held()) {
             instanceLock_ = std::move(lock);
             instanceNumber_ = n;
             return true;
+        }
+        if (!lock->failure().empty()) {
+            // Not a number in use: no number can be had at all, and trying the others would say the same.
+            lockFailure_ = lock->failure();
+            return false;
         }
     }
     return false;
 }
 
 void CVeskUpdatorApp::refuse() {
+    if (!lockFailure_.empty()) {
+        QMessageBox box(
+            QMessageBox::Critical, programName(),
+            QStringLiteral("Cannot start: ") + QString::fromStdString(lockFailure_) + QLatin1Char('.'),
+            QMessageBox::Ok);
+        box.exec();
+        return;
+    }
     QMessageBox box(QMessageBox::Warning, programName(),
                     QString::fromStdString(texts::instanceLimit(texts::kMaxInstances)), QMessageBox::Ok);
     box.exec();

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "app/CInstanceLock.h"
 
@@ -13,6 +14,8 @@ namespace velmora::app {
 // Exit status of a start refused because every instance number is taken (EX_TEMPFAIL of <sysexits.h>: it
 // works again once another copy has ended). Every other end of the program is 0.
 inline constexpr int kExitInstanceLimit = 75;
+// Exit status of a start that could not make an instance lock at all (EX_CANTCREAT of <sysexits.h>).
+inline constexpr int kExitNoInstanceLock = 73;
 
 class CVeskUpdatorApp : public QApplication {
     Q_OBJECT
@@ -21,7 +24,8 @@ class CVeskUpdatorApp : public QApplication {
     // Creates and runs the program's dialog modally for this copy; returns when the dialog has closed.
     using DialogRunner = std::function<void(CVeskUpdatorApp& app)>;
 
-    CVeskUpdatorApp(int& argc, char** argv);
+    // lockSuffix keeps another program's copies apart from the updater's: the demo counts its own.
+    CVeskUpdatorApp(int& argc, char** argv, std::string lockSuffix = {});
     // Gives up the instance lock.
     ~CVeskUpdatorApp() override;
 
@@ -38,7 +42,9 @@ class CVeskUpdatorApp : public QApplication {
     bool takeInstanceNumber();
     void refuse();
 
+    const std::string lockSuffix_;
     std::unique_ptr<CInstanceLock> instanceLock_;
+    std::string lockFailure_;  // why no instance lock could be made at all
     int instanceNumber_ = 0;
 };
 

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/CInstanceLock.h"
 
@@ -24,21 +25,34 @@ bool isPrivateDirectory(const struct stat& st) {
     return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+std::string errnoText(const std::string& what, int error) {
+    return what + ": " + std::strerror(error);
+}
+
 // The directory as a descriptor, when it is private; the checks are made on what was opened, not on the path.
-int openPrivateDirectory(const std::string& path) {
+// -1 otherwise, with the reason in *why.
+int openPrivateDirectory(const std::string& path, std::string* why) {
     if (path.empty() || path.front() != '/') {
-        return -1;  // a relative path would depend on the current directory
+        *why = "\"" + path + "\" is not an absolute path";  // it would depend on the current directory
+        return -1;
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
+        *why = errnoText(path, errno);
         return -1;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !isPrivateDirectory(st)) {
-        ::close(fd);
-        return -1;
+    if (::fstat(fd, &st) != 0) {
+        *why = errnoText(path, errno);
+    } else if (!isPrivateDirectory(st)) {
+        *why = path + ": " +
+               (st.st_uid != geteuid() ? "owned by user " + std::to_string(st.st_uid) + ", not by this user"
+                                       : std::string("other users may write to it"));
+    } else {
+        return fd;
     }
-    return fd;
+    ::close(fd);
+    return -1;
 }
 
 std::string absoluteEnv(const char* name) {
@@ -59,11 +73,12 @@ std::string homeDirectory() {
     return home;
 }
 
-std::string fallbackDirectory() {
+std::string fallbackDirectory(std::string* why) {
     std::string cache = absoluteEnv("XDG_CACHE_HOME");
     if (cache.empty()) {
         const std::string home = homeDirectory();
         if (home.empty() || home.front() != '/') {
+            *why = "no home directory";
             return {};
         }
         cache = home + "/.cache";
@@ -72,19 +87,33 @@ std::string fallbackDirectory() {
     return cache + "/" + kPrivateDirName;
 }
 
-// The directory for lock files as a descriptor and its path; -1 when there is none.
-int openLockDirectory(std::string* path) {
+// The directory for lock files as a descriptor and its path; -1 when there is none, with what was tried and
+// why it failed in *why.
+int openLockDirectory(std::string* path, std::string* why) {
     std::string dir = absoluteEnv("XDG_RUNTIME_DIR");
-    int fd = openPrivateDirectory(dir);
+    std::string runtimeWhy = "XDG_RUNTIME_DIR is not set";
+    int fd = -1;
+    if (std::getenv("XDG_RUNTIME_DIR") != nullptr) {
+        fd = openPrivateDirectory(std::getenv("XDG_RUNTIME_DIR"), &runtimeWhy);
+    }
     if (fd < 0) {
-        dir = fallbackDirectory();
-        if (dir.empty()) {
+        std::string fallbackWhy;
+        dir = fallbackDirectory(&fallbackWhy);
+        if (!dir.empty()) {
+            if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+                fallbackWhy = errnoText("cannot create " + dir, errno);
+            } else {
+                fd = openPrivateDirectory(dir, &fallbackWhy);
+            }
+        }
+        if (fd < 0) {
+            if (why != nullptr) {
+                *why = "no directory for the instance lock: " + runtimeWhy + "; " + fallbackWhy;
+            }
             return -1;
         }
-        ::mkdir(dir.c_str(), 0700);
-        fd = openPrivateDirectory(dir);
     }
-    if (fd >= 0 && path != nullptr) {
+    if (path != nullptr) {
         *path = dir;
     }
     return fd;
@@ -109,7 +138,7 @@ std::string lockFileName(const std::string& name) {
 
 std::string instanceLockDirectory() {
     std::string path;
-    const int fd = openLockDirectory(&path);
+    const int fd = openLockDirectory(&path, nullptr);
     if (fd < 0) {
         return {};
     }
@@ -118,21 +147,26 @@ std::string instanceLockDirectory() {
 }
 
 CInstanceLock::CInstanceLock(const std::string& name) {
-    const int dir = openLockDirectory(nullptr);
+    std::string dirPath;
+    const int dir = openLockDirectory(&dirPath, &failure_);
     if (dir < 0) {
         return;
     }
+    const std::string filePath = dirPath + "/" + lockFileName(name);
     // O_NOFOLLOW: a planted symbolic link must not lead the lock (and O_CREAT) elsewhere. O_NONBLOCK: a
     // planted FIFO must not hang the start. O_CLOEXEC: a program this one starts must not keep the number
     // taken.
     const int fd = ::openat(dir, lockFileName(name).c_str(),
                             O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    const int openError = errno;
     ::close(dir);
     if (fd < 0) {
+        failure_ = errnoText(filePath, openError);
         return;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+        failure_ = filePath + ": not a file of this user's";
         ::close(fd);
         return;
     }
@@ -141,6 +175,9 @@ CInstanceLock::CInstanceLock(const std::string& name) {
         rc = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
+        if (errno != EWOULDBLOCK) {
+            failure_ = errnoText("cannot lock " + filePath, errno);
+        }
         ::close(fd);  // EWOULDBLOCK: another process holds this number
         return;
     }

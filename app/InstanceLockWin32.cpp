@@ -4,13 +4,18 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "app/CInstanceLock.h"
 
 namespace velmora::app {
 
 CInstanceLock::CInstanceLock(const std::string& name) {
     HANDLE mutex = ::CreateMutexA(nullptr, TRUE, name.c_str());
-    if (mutex != nullptr && ::GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (mutex == nullptr) {
+        failure_ =
+            "cannot create the named mutex \"" + name + "\": error " + std::to_string(::GetLastError());
+    } else if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         ::CloseHandle(mutex);  // the name exists: another copy holds this number
         mutex = nullptr;
     }

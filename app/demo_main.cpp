@@ -20,7 +20,9 @@ constexpr int kExitUsage = 2;
 
 int main(int argc, char** argv) {
     using namespace velmora;
-    app::CVeskUpdatorApp application(argc, argv);  // takes Qt's own options out of the arguments
+    // Its own instance numbers: a running demo must not push the real updater to copy 2, which looks for
+    // other port names. Takes Qt's own options out of the arguments.
+    app::CVeskUpdatorApp application(argc, argv, " demo");
     const QStringList args = QCoreApplication::arguments();
     const std::string program = app::CVeskUpdatorApp::programName().toStdString();
     if (args.size() > 2) {

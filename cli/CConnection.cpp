@@ -24,6 +24,10 @@ std::unique_ptr<CConnection> CConnection::open(const Options& options, std::stri
                 error = options.devicePath + ": no such device";
                 return nullptr;
             }
+            // Judged before anything else: a wrong path must not even be opened.
+            if (error = midi::CStreamDriver::unusable(options.devicePath); !error.empty()) {
+                return nullptr;
+            }
             break;
 #else
             error = "--device is not available on this platform";

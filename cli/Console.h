@@ -8,13 +8,15 @@
 
 namespace velmora::cli {
 
+// Call first in main, before any thread exists.
+void ignoreBrokenPipe();
 bool stdoutIsTerminal();
 // Columns of the terminal on stdout; 80 when that cannot be told.
 std::size_t terminalColumns();
 
-// Wakes the owner's thread when the update has ended or the user has asked it to stop (SIGINT or SIGTERM;
-// Ctrl-C, Ctrl-Break or the console closing on Windows). The signal itself only leaves a note that the
-// owner's thread picks up, so the update core is never called from a signal handler.
+// Wakes the owner's thread when the update has ended or the user has asked it to stop (SIGINT, SIGTERM or
+// SIGHUP; Ctrl-C, Ctrl-Break or the console closing on Windows). The signal itself only leaves a note that
+// the owner's thread picks up, so the update core is never called from a signal handler.
 //
 // Construct it before any other thread exists: on POSIX the signals are then held back from every thread
 // but the one that waits, so a worker or a driver thread never has a blocking call cut short by them. One

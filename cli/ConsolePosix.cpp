@@ -30,12 +30,19 @@ sigset_t stopSignals() {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);  // a lost terminal or ssh session stops the update as kill does
     return set;
 }
 
 constexpr unsigned char kEndedNote = 0;  // no signal has number 0
 
 }  // namespace
+
+void ignoreBrokenPipe() {
+    // A reader that goes away (`| head`) must not end the update half-way: writes to it fail instead, and
+    // the failed stream then stays silent.
+    ::signal(SIGPIPE, SIG_IGN);
+}
 
 bool stdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
@@ -56,6 +63,7 @@ struct CRunWaiter::Impl {
     bool handlersInstalled = false;
     struct sigaction oldInt {};
     struct sigaction oldTerm {};
+    struct sigaction oldHup {};
     sigset_t oldMask{};
     int lastSignal = 0;
 };
@@ -88,6 +96,11 @@ CRunWaiter::CRunWaiter() : impl_(std::make_unique<Impl>()) {
         ::sigaction(SIGINT, &impl_->oldInt, nullptr);
         return;
     }
+    if (::sigaction(SIGHUP, &action, &impl_->oldHup) != 0) {
+        ::sigaction(SIGINT, &impl_->oldInt, nullptr);
+        ::sigaction(SIGTERM, &impl_->oldTerm, nullptr);
+        return;
+    }
     impl_->handlersInstalled = true;
     impl_->ready = true;
 }
@@ -98,6 +111,7 @@ CRunWaiter::~CRunWaiter() {
     if (impl_->handlersInstalled) {
         ::sigaction(SIGINT, &impl_->oldInt, nullptr);
         ::sigaction(SIGTERM, &impl_->oldTerm, nullptr);
+        ::sigaction(SIGHUP, &impl_->oldHup, nullptr);
     }
     gSignalPipe.store(-1);
     for (int fd : {impl_->readFd, impl_->writeFd}) {

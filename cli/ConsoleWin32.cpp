@@ -12,6 +12,10 @@
 
 namespace velmora::cli {
 
+void ignoreBrokenPipe() {
+    // Windows raises no signal for a closed pipe: the write fails and the stream goes quiet.
+}
+
 bool stdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 }

@@ -9,6 +9,7 @@
 #include "cli/Console.h"
 #include "cli/PortChoice.h"
 #include "emulator/FlashVerdict.h"
+#include "firmware/FirmwareImages.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
@@ -56,7 +57,7 @@ std::string formatSeconds(std::chrono::milliseconds t) {
 }
 
 std::string portLabel(const std::vector<std::string>& names, int index) {
-    return std::to_string(index) + " \"" + names[static_cast<std::size_t>(index)] + "\"";
+    return std::to_string(index) + " \"" + printableName(names[static_cast<std::size_t>(index)]) + "\"";
 }
 
 // The emulated device's own judgement of its flash, one line; true when it holds what the plan writes.
@@ -77,6 +78,9 @@ int runList(const Options& options, const Output& o) {
         return kExitUsage;
     }
     o.out << portListing(readPortLists(connection->driver()), options.instance);
+    if (carriesStandInImages()) {
+        o.out << standInNote();
+    }
     return kExitCompleted;
 }
 
@@ -132,7 +136,8 @@ int runFlash(const Options& options, const Output& o) {
         if (!reason.empty()) {
             o.err << "velmora-flash: " << reason << '\n';
         }
-        return portFailed ? kExitUsage : kExitFailed;
+        // A stand-in build asked for hardware is refused like a port that cannot be used.
+        return portFailed || message == texts::kStandInRefused ? kExitUsage : kExitFailed;
     }
 
     for (;;) {

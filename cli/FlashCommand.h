@@ -18,7 +18,8 @@ struct Output {
 
 int runList(const Options& options, const Output& output);
 
-// Takes over SIGINT and SIGTERM for its length; call it before the program starts any thread of its own.
+// Takes over SIGINT, SIGTERM and SIGHUP for its length; call it before the program starts any thread of its
+// own.
 int runFlash(const Options& options, const Output& output);
 
 }  // namespace velmora::cli

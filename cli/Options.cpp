@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "firmware/FirmwareImages.h"
 #include "update/Texts.h"
 
 namespace velmora::cli {
@@ -163,6 +164,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         return fail(std::string(deviceGiven ? "--device" : "--emulate") +
                     " brings its own two ports; --in and --out choose among the platform's");
     }
+    // On real ports the factor would cut the waits a real device's erase and writes need.
+    if (scaleGiven && !emulateGiven) {
+        return fail(std::string(kTimingScaleOnlyEmulated));
+    }
     if (list && (o.input || o.output)) {
         return fail("--list shows the ports; --in and --out choose one for an update");
     }
@@ -172,6 +177,11 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     o.source = deviceGiven ? PortSource::Device : emulateGiven ? PortSource::Emulated : PortSource::Platform;
     o.command = list ? Command::List : Command::Flash;
     return result;
+}
+
+std::string standInNote() {
+    return "This build carries stand-in firmware images (generated filler, nothing a device can run): it\n"
+           "updates only the emulated device (--emulate) and refuses every other port.\n";
 }
 
 std::string helpText(std::string_view program) {
@@ -201,8 +211,8 @@ std::string helpText(std::string_view program) {
         "                       compare it with the images; a difference fails the update, naming the\n"
         "                       image and the first differing address. Needs a device that answers reads\n"
         "                       of 4 KiB; one that does not makes the update fail, never pass\n"
-        "  --timing-scale F     test aid: every protocol time, and the emulated device's times, multiplied\n"
-        "                       by F (0 < F <= 1)\n"
+        "  --timing-scale F     test aid, with --emulate only: every protocol time, and the emulated\n"
+        "                       device's times, multiplied by F (0 < F <= 1)\n"
         "  -h, --help           this text\n"
         "\n"
         "Progress: on a terminal, one line kept up to date (step, what it does, bytes of the step, share of\n"
@@ -213,8 +223,11 @@ std::string helpText(std::string_view program) {
         "the run fail.\n"
         "\n"
         "Exit status: 0 completed; 1 the update failed; 2 bad usage, or no port to use; 130 interrupted\n"
-        "(Ctrl-C or SIGTERM: the update is stopped as closing the window stops it).\n"
+        "(Ctrl-C, SIGTERM or SIGHUP: the update is stopped as closing the window stops it).\n"
         "\n";
+    if (carriesStandInImages()) {
+        text += standInNote() + "\n";
+    }
     text += emulator::scenarioHelp();
     text +=
         "Without SCENARIO the emulated device is in update mode, holds boot version 0.99 and takes the\n"

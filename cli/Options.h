@@ -47,9 +47,14 @@ struct ParsedArguments {
     bool ok() const { return error.empty(); }
 };
 
+inline constexpr const char* kTimingScaleOnlyEmulated =
+    "--timing-scale is a test aid for the emulated device: use it with --emulate only";
+
 // `args` without the program's name.
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 std::string helpText(std::string_view program);
+// Said by --help and --list in a build whose firmware images are generated filler.
+std::string standInNote();
 
 }  // namespace velmora::cli

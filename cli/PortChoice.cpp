@@ -18,7 +18,40 @@ const char* optionName(Direction d) {
 }
 
 std::string quoted(const std::string& s) {
-    return "\"" + s + "\"";
+    return "\"" + printableName(s) + "\"";
+}
+
+// Bytes in a whole UTF-8 character that starts at `at`, 0 when none does. Overlong forms and surrogates
+// count as none; so do the C1 controls (U+0080 to U+009F), which some terminals obey like escapes.
+std::size_t characterLength(std::string_view s, std::size_t at) {
+    const auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        low = lead == 0xC2 ? 0xA0 : 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > s.size() || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
 }
 
 // "a", "a or b", "a, b or c".
@@ -49,15 +82,34 @@ std::string range(std::size_t count) {
 
 }  // namespace
 
+std::string printableName(std::string_view name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+            out += name[i++];
+            continue;
+        }
+        if (const std::size_t length = byte >= 0x80 ? characterLength(name, i) : 0; length > 0) {
+            out.append(name.substr(i, length));
+            i += length;
+            continue;
+        }
+        out += byte == '\\' ? std::string("\\\\") : std::string{'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+        ++i;
+    }
+    return out;
+}
+
 PortLists readPortLists(midi::MidiDriver& driver) {
     PortLists lists;
-    // Bounded like the ports' own deviceName, so that names compare as the window's lists would.
     for (unsigned i = 0, n = driver.inputCount(); i < n; ++i) {
-        lists.inputs.push_back(midi::boundedName(driver.inputName(i)));
+        lists.inputs.push_back(driver.inputName(i));
         lists.inputAddresses.push_back(driver.inputAddress(i));
     }
     for (unsigned i = 0, n = driver.outputCount(); i < n; ++i) {
-        lists.outputs.push_back(midi::boundedName(driver.outputName(i)));
+        lists.outputs.push_back(driver.outputName(i));
         lists.outputAddresses.push_back(driver.outputAddress(i));
     }
     return lists;
@@ -127,7 +179,7 @@ std::string portListing(const PortLists& lists, int instance) {
         const int chosen = ui::preselect(names, instance);
         for (std::size_t i = 0; i < names.size(); ++i) {
             out += static_cast<int>(i) == chosen ? "  * " : "    ";
-            out += std::to_string(i) + "  " + names[i];
+            out += std::to_string(i) + "  " + printableName(names[i]);
             if (i < addresses.size() && !addresses[i].empty()) {
                 out += "  (" + addresses[i] + ")";
             }

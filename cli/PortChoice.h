@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora::midi {
@@ -21,7 +22,7 @@ struct PortLists {
     std::vector<std::string> outputAddresses;
 };
 
-// The names as the window's lists show them, in the platform's order.
+// The names as the window's lists show them (whole), in the platform's order.
 PortLists readPortLists(midi::MidiDriver& driver);
 
 enum class Direction { In, Out };
@@ -37,6 +38,10 @@ struct PortChoice {
 // `names`) that port, anything else an exact name; none is the pre-selection of copy `instance`.
 PortChoice choosePort(const std::vector<std::string>& names, const std::optional<std::string>& wanted,
                       int instance, Direction direction, const std::vector<std::string>& addresses = {});
+
+// A port name as it may be printed: the device chooses it, so control characters (C0, DEL, C1), bytes that
+// are not UTF-8 and the backslash are written as \xNN (\\ for the backslash); other characters stay.
+std::string printableName(std::string_view name);
 
 // Both lists numbered, the pre-selected entries marked.
 std::string portListing(const PortLists& lists, int instance);

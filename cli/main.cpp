@@ -9,6 +9,7 @@
 
 int main(int argc, char** argv) {
     using namespace velmora::cli;
+    ignoreBrokenPipe();
     const std::vector<std::string> args(argv + 1, argv + argc);
     const ParsedArguments parsed = parseArguments(args);
     if (!parsed.ok()) {

@@ -26,6 +26,12 @@ constexpr std::uint32_t kIds[] = {
 #undef VELMORA_FIRMWARE_IMAGE
 };
 
+constexpr bool kStandIn[] = {
+#define VELMORA_FIRMWARE_IMAGE(id, size, standIn, path) (standIn) != 0,
+#include "velmora_firmware_manifest.h"
+#undef VELMORA_FIRMWARE_IMAGE
+};
+
 static_assert(std::ranges::adjacent_find(kIds, std::ranges::greater_equal{}) == std::end(kIds),
               "firmware ids must be unique and ascending");
 
@@ -119,6 +125,15 @@ const FirmwareImage* loadImage(std::uint32_t id) {
 
 std::span<const std::uint32_t> firmwareImageIds() {
     return kIds;
+}
+
+bool isStandInImage(std::uint32_t id) {
+    const auto it = std::ranges::find(kIds, id);
+    return it != std::end(kIds) && kStandIn[it - std::begin(kIds)];
+}
+
+bool carriesStandInImages() {
+    return std::ranges::any_of(kStandIn, [](bool standIn) { return standIn; });
 }
 
 }  // namespace velmora

@@ -51,6 +51,13 @@ void CMidiInPort::onEntry(Bytes entry) {
     if (entry.empty()) {
         return;
     }
+    {
+        std::lock_guard lock(queueMutex_);
+        if (queuedBytes_ + entry.size() > kMaxQueuedBytes) {
+            ++dropped_;
+            return;
+        }
+    }
     // Allocated and filled before the queue lock, so the consumer only ever sees complete entries. Running
     // out of memory loses this entry and nothing else: the driver's thread must return normally.
     auto* message = new (std::nothrow) SysExMessage;
@@ -67,6 +74,7 @@ void CMidiInPort::onEntry(Bytes entry) {
     {
         std::lock_guard lock(queueMutex_);
         SysExMessage* const appended = owned.get();
+        queuedBytes_ += appended->length;
         if (tail_ != nullptr) {
             tail_->next = std::move(owned);
         } else {
@@ -101,11 +109,17 @@ void CMidiInPort::popMessage() {
         }
         oldest = std::move(head_);
         head_ = std::move(oldest->next);
+        queuedBytes_ -= oldest->length;
         if (!head_) {
             tail_ = nullptr;
         }
     }
     // Released outside the lock: the driver's thread never waits for a free.
+}
+
+std::uint64_t CMidiInPort::droppedEntries() const {
+    std::lock_guard lock(queueMutex_);
+    return dropped_;
 }
 
 void CMidiInPort::setArrivalHook(std::function<void()> hook) {
@@ -122,7 +136,7 @@ std::string CMidiInPort::deviceName(int deviceIndex) const {
     if (deviceIndex < 0) {
         return {};
     }
-    return boundedName(driver_.inputName(static_cast<unsigned>(deviceIndex)));
+    return driver_.inputName(static_cast<unsigned>(deviceIndex));
 }
 
 bool CMidiInPort::isOpen() const {

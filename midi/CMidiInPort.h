@@ -20,6 +20,10 @@ struct SysExMessage {
     std::unique_ptr<SysExMessage> next;
 };
 
+// Bytes the queue holds at most. Far above what an update leaves waiting between two drains (a few small
+// answers); a device that floods messages loses the newest ones instead of growing memory without limit.
+inline constexpr std::size_t kMaxQueuedBytes = std::size_t{1} << 20;
+
 class CMidiInPort {
   public:
     explicit CMidiInPort(MidiDriver& driver);
@@ -41,6 +45,8 @@ class CMidiInPort {
     std::optional<Bytes> peekMessage() const;
     // Removes and releases the oldest entry; nothing on an empty queue.
     void popMessage();
+    // Entries dropped since the port was made because the queue was full.
+    std::uint64_t droppedEntries() const;
 
     // Called on the driver's thread after each entry has been queued, outside the queue lock: a cue for the
     // consumer to drain now rather than on its next period. It must not block for long, nor open or close
@@ -48,7 +54,7 @@ class CMidiInPort {
     void setArrivalHook(std::function<void()> hook);
 
     unsigned deviceCount() const;
-    // The product name, at most 39 bytes of UTF-8.
+    // The product name, whole, in UTF-8. Pre-selection compares it cut to kMaxDeviceNameBytes.
     std::string deviceName(int deviceIndex) const;
 
     bool isOpen() const;
@@ -76,6 +82,8 @@ class CMidiInPort {
     mutable std::mutex queueMutex_;
     std::unique_ptr<SysExMessage> head_;
     SysExMessage* tail_ = nullptr;  // keeps appending constant-time when the consumer falls behind
+    std::size_t queuedBytes_ = 0;
+    std::uint64_t dropped_ = 0;
 
     // Taken on the driver's thread only to copy the hook; never held while calling it.
     std::mutex hookMutex_;

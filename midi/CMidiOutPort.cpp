@@ -72,7 +72,7 @@ std::string CMidiOutPort::deviceName(int deviceIndex) const {
     if (deviceIndex < 0) {
         return {};
     }
-    return boundedName(driver_.outputName(static_cast<unsigned>(deviceIndex)));
+    return driver_.outputName(static_cast<unsigned>(deviceIndex));
 }
 
 bool CMidiOutPort::isOpen() const {

@@ -38,7 +38,7 @@ class CMidiOutPort {
     bool sendSysEx(const std::uint8_t* data, std::uint32_t length);
 
     unsigned deviceCount() const;
-    // The product name, at most 39 bytes of UTF-8.
+    // The product name, whole, in UTF-8. Pre-selection compares it cut to kMaxDeviceNameBytes.
     std::string deviceName(int deviceIndex) const;
 
     bool isOpen() const;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <system_error>
 
 namespace velmora::midi {
 
@@ -22,8 +23,8 @@ using Bytes = std::span<const std::uint8_t>;
 // size.
 inline constexpr std::size_t kMaxSysExEntry = 8192;
 
-// Longest device name a port reports, in bytes, without the terminator (40-byte buffers on the caller's
-// side).
+// Bytes of a device name that port pre-selection matches, without the terminator (a 40-byte buffer). The
+// ports report names whole.
 inline constexpr std::size_t kMaxDeviceNameBytes = 39;
 
 // The end of one outgoing message, shared by the port that waits for it and the driver that sends it, so that
@@ -90,10 +91,28 @@ class MidiDriver {
     // shift refuses an index that no longer holds the port listed there (kPortListChanged).
     virtual std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) = 0;
     virtual std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) = 0;
+
+    // True only for a driver whose ports end inside this program (an emulated device); everything else may
+    // reach real hardware.
+    virtual bool reachesOnlyEmulatedDevices() const { return false; }
 };
 
 // Why an open by index failed when the port at that index is no longer the one that was listed.
 inline constexpr const char* kPortListChanged = "the port list changed: rescan";
+
+// make() builds a device object that starts a thread of its own. When the system cannot start one (no memory,
+// a process limit), the open fails with the reason in *why rather than ending the program.
+template <typename Make>
+auto openWithThread(const char* thread, std::string* why, Make make) -> decltype(make()) {
+    try {
+        return make();
+    } catch (const std::system_error& e) {
+        if (why != nullptr) {
+            *why = std::string("cannot start the ") + thread + " thread: " + e.what();
+        }
+        return nullptr;
+    }
+}
 
 // `name` cut to at most maxBytes bytes without splitting a UTF-8 character.
 std::string boundedName(std::string name, std::size_t maxBytes = kMaxDeviceNameBytes);

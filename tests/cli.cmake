@@ -16,3 +16,11 @@ velmora_test(test_cli_run SOURCES test_cli_run.cpp LIBS velmora_cli LABELS threa
 target_include_directories(test_cli_run PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(test_cli_run PRIVATE VELMORA_FLASH_PROGRAM="$<TARGET_FILE:velmora-flash>")
 add_dependencies(test_cli_run velmora-flash)
+
+# Not a test: the device end of a pty for scripts (.ci/real-images) that run velmora-flash --device.
+if(UNIX)
+    add_executable(velmora-pty-device pty_device.cpp)
+    target_link_libraries(velmora-pty-device PRIVATE velmora_emulator velmora_midi_loopback Threads::Threads)
+    target_include_directories(velmora-pty-device PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+    velmora_warnings(velmora-pty-device)
+endif()

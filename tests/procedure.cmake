@@ -6,3 +6,7 @@ target_include_directories(test_update_procedure PRIVATE ${CMAKE_CURRENT_SOURCE_
 # Under Wine they would take half the stage's time for no Windows code of their own.
 velmora_test(test_fault_sweep SOURCES test_fault_sweep.cpp LIBS velmora_update velmora_emulator LABELS wine-skip)
 target_include_directories(test_fault_sweep PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+
+velmora_test(test_standin_guard SOURCES test_standin_guard.cpp LIBS velmora_update velmora_midi_loopback
+             LABELS threads)
+target_include_directories(test_standin_guard PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -235,10 +236,10 @@ TEST_F(InstanceTest, WithTwentyRunningTheTwentyFirstIsRefusedWithTheMessageAndOp
     EXPECT_EQ(refused.wait(), kExitInstanceLimitStatus);
 }
 
-TEST_F(InstanceTest, TheDemoProgramHoldsItsNumberForItsWholeRun) {
+TEST_F(InstanceTest, TheDemoProgramHoldsItsOwnNumberForItsWholeRunAndLeavesTheUpdatersAlone) {
     CProcess& demo = start(VELMORA_DEMO);
     // The demo prints nothing: wait until its number is visibly taken.
-    const std::string title1 = "Kivo R3ex System v1.21 Updater";
+    const std::string title1 = "Kivo R3ex System v1.21 Updater demo";
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     bool taken = false;
     for (int i = 0; i < 400 && !taken; ++i) {
@@ -247,11 +248,37 @@ TEST_F(InstanceTest, TheDemoProgramHoldsItsNumberForItsWholeRun) {
             std::this_thread::sleep_for(25ms);
         }
     }
-    ASSERT_TRUE(taken) << "the demo did not take number 1";
-    EXPECT_EQ(startCopy(), 2);
+    ASSERT_TRUE(taken) << "the demo did not take its number 1";
+    EXPECT_EQ(startCopy(), 1) << "a running demo made the updater another copy, which looks for other names";
     demo.signal(SIGKILL);
     ASSERT_EQ(demo.wait(), 128 + SIGKILL);
-    EXPECT_EQ(startCopy(), 1);
+    EXPECT_TRUE(CInstanceLock(title1).held()) << "the demo's number stayed taken after it was killed";
+}
+
+TEST_F(InstanceTest, NoPlaceForTheLockIsReportedWithItsReasonNotAsTheInstanceLimit) {
+    // A runtime directory others may write to, and a cache setting that names a file: no lock anywhere.
+    ::chmod(runtime.c_str(), 0777);
+    const fs::path file = runtime / "not-a-directory";
+    std::ofstream(file) << "x";
+    const char* savedCache = std::getenv("XDG_CACHE_HOME");
+    const std::string restore = savedCache != nullptr ? savedCache : "";
+    ::setenv("XDG_CACHE_HOME", file.c_str(), 1);
+    CProcess& refused = start();
+    const std::vector<std::string> output = refused.readAll();
+    const int status = refused.wait();
+    savedCache != nullptr ? ::setenv("XDG_CACHE_HOME", restore.c_str(), 1) : ::unsetenv("XDG_CACHE_HOME");
+    ::chmod(runtime.c_str(), 0700);
+    ASSERT_EQ(output.size(), 1u);
+    EXPECT_EQ(
+        output.front().rfind("box\tcritical\ttest_app_probe\tCannot start: no directory for the instance "
+                             "lock: " +
+                                 runtime.string() + ": other users may write to it; ",
+                             0),
+        0u)
+        << output.front();
+    EXPECT_NE(output.front().find(file.string() + "/velmora-updater: Not a directory"), std::string::npos)
+        << output.front();
+    EXPECT_EQ(status, 73) << "another status than the instance limit's 75";
 }
 
 TEST_F(InstanceTest, TheDemoRefusesABadScenarioBeforeTakingANumber) {

@@ -74,6 +74,7 @@ TEST_F(LockTest, ANameHeldHereIsRefusedToASecondHolderAndFreeAgainOnceReleased) 
     auto first = std::make_unique<CInstanceLock>(kTitle1);
     ASSERT_TRUE(first->held());
     EXPECT_FALSE(CInstanceLock(kTitle1).held()) << "two holders of one instance number";
+    EXPECT_EQ(CInstanceLock(kTitle1).failure(), "") << "a number in use taken for a lock that cannot be made";
     first.reset();
     EXPECT_TRUE(CInstanceLock(kTitle1).held()) << "a released number stayed taken";
 }
@@ -114,6 +115,8 @@ TEST_P(LockDirectoryTest, ChoosesOnlyADirectoryNoOtherUserCanWriteTo) {
     EXPECT_EQ(instanceLockDirectory(), expected.string()) << row.description;
     CInstanceLock lock(kTitle1);
     EXPECT_EQ(lock.held(), !expected.empty()) << row.description;
+    // A lock that cannot be made at all must not pass for a number another copy holds.
+    EXPECT_EQ(lock.failure().empty(), !expected.empty()) << row.description << ": " << lock.failure();
     if (!expected.empty()) {
         struct stat st {};
         ASSERT_EQ(::stat(expected.c_str(), &st), 0);
@@ -152,6 +155,13 @@ const DirectoryRow kDirectoryRows[] = {
          ::unsetenv("XDG_RUNTIME_DIR");
          fs::create_directory(t.cache / "velmora-updater");
          ::chmod((t.cache / "velmora-updater").c_str(), 0777);
+     },
+     [](LockTest&) { return fs::path(); }},
+    {"a cache setting that names a file leaves no directory, and nothing is locked",
+     [](LockTest& t) {
+         ::unsetenv("XDG_RUNTIME_DIR");
+         std::ofstream(t.root / "file") << "x";
+         ::setenv("XDG_CACHE_HOME", (t.root / "file").c_str(), 1);
      },
      [](LockTest&) { return fs::path(); }},
 };

@@ -73,8 +73,11 @@ INSTANTIATE_TEST_SUITE_P(
                     o.devicePath = "/dev/ttyUSB0";
                 })},
         GoodRow{"the highest copy number", {"--instance", "20"}, make([](Options& o) { o.instance = 20; })},
-        GoodRow{"a timing scale", {"--timing-scale=0.01"}, make([](Options& o) { o.timingScale = 0.01; })},
-        GoodRow{"a timing scale of exactly 1", {"--timing-scale", "1"}, Options{}},
+        GoodRow{"a timing scale", {"--emulate", "--timing-scale=0.01"}, make([](Options& o) {
+                    o.source = PortSource::Emulated;
+                    o.timingScale = 0.01;
+                })},
+        GoodRow{"a timing scale of exactly 1", {"--timing-scale", "1", "--emulate"}, withScenario("")},
         GoodRow{"the emulated device's ports listed for copy 3",
                 {"--list", "--emulate", "--instance", "3"},
                 make([](Options& o) {
@@ -146,6 +149,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"a timing scale that is not a number",
                {"--timing-scale", "nan"},
                "--timing-scale takes a factor above 0 and at most 1, not \"nan\""},
+        BadRow{"a timing scale on the platform's ports would cut a real device's waits",
+               {"--timing-scale", "0.5"},
+               kTimingScaleOnlyEmulated},
+        BadRow{"a timing scale on a device path",
+               {"--device", "/dev/x", "--timing-scale=0.1"},
+               kTimingScaleOnlyEmulated},
         BadRow{"an unknown option", {"--bogus"}, "unknown option --bogus"},
         BadRow{"an option that only starts like a known one", {"--input", "0"}, "unknown option --input"},
         BadRow{"a stray argument", {"Velmora"}, "unexpected argument \"Velmora\""}),

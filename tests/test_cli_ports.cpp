@@ -167,15 +167,40 @@ TEST(PortListing, MarksWhatTheGivenCopyWouldPick) {
     EXPECT_NE(listing.find("    0  Velmora\n"), std::string::npos) << listing;
 }
 
-TEST(ReadPortLists, CutsNamesAsThePortsDoSoThatTheyCompareAsTheWindowsListsWould) {
+TEST(ReadPortLists, ShowsNamesWholeAsTheWindowsListsDo) {
     midi::CLoopbackDriver driver;
     const std::string longName(60, 'n');
     driver.addInput("Velmora");
     driver.addInput(longName);
     driver.addOutput("Out");
     const PortLists lists = readPortLists(driver);
-    EXPECT_EQ(lists.inputs, (Names{"Velmora", std::string(39, 'n')}));
+    EXPECT_EQ(lists.inputs, (Names{"Velmora", longName}));
     EXPECT_EQ(lists.outputs, Names{"Out"});
+}
+
+struct PrintableRow {
+    const char* fault;
+    std::string name;
+    std::string printed;
+};
+
+TEST(PrintableName, NothingADeviceNamesItsPortCanSteerTheTerminal) {
+    const PrintableRow rows[] = {
+        {"plain names changed", "USB Audio Device (2)", "USB Audio Device (2)"},
+        {"UTF-8 letters escaped", "USB \xE3\x82\xAA\xE3\x83\xBC", "USB \xE3\x82\xAA\xE3\x83\xBC"},
+        {"an escape sequence passed through", "a\x1B[2Jb", "a\\x1B[2Jb"},
+        {"CR, LF, tab or DEL passed through", "a\r\n\t\x7F", "a\\x0D\\x0A\\x09\\x7F"},
+        {"a C1 control (CSI, U+009B) passed through",
+         "a\xC2\x9B"
+         "2J",
+         "a\\xC2\\x9B2J"},
+        {"a bare byte that is no UTF-8 passed through", "a\x9B\xFF", "a\\x9B\\xFF"},
+        {"a character cut short at the end passed through", "a\xE3\x82", "a\\xE3\\x82"},
+        {"an escape made up of backslashes mistaken for a real one", "a\\x1B", "a\\\\x1B"},
+    };
+    for (const PrintableRow& row : rows) {
+        EXPECT_EQ(printableName(row.name), row.printed) << row.fault;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -18,9 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "cli/Options.h"
 #include "emulator/CEmulatedDevice.h"
-#include "midi/SysExFramer.h"
-#include "midi/drivers/loopback/LoopbackDriver.h"
+#include "firmware/FirmwareImages.h"
 #include "support/PtyDevice.h"
 #include "update/Texts.h"
 
@@ -57,10 +58,12 @@ struct Finished {
     }
 };
 
-// Sends `signo` once a line of stdout starts with `whenLine`.
+// Sends `signo` once a line of stdout starts with `whenLine`; closes our end of stdout, as `| head` does,
+// once closeOutAfter lines have come.
 struct Interruption {
     int signo = 0;
     std::string whenLine;
+    std::size_t closeOutAfter = 0;
 };
 
 Finished runProgram(const std::vector<std::string>& args, Interruption interruption = {},
@@ -85,6 +88,8 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGHUP);
+    sigaddset(&stops, SIGPIPE);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &stops);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -130,6 +135,13 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
                 continue;
             }
             (i == 0 ? f.out : f.err).append(buffer, static_cast<std::size_t>(n));
+        }
+        if (interruption.closeOutAfter > 0 && fds[0].fd >= 0 &&
+            static_cast<std::size_t>(std::count(f.out.begin(), f.out.end(), '\n')) >=
+                interruption.closeOutAfter) {
+            ::close(fds[0].fd);
+            fds[0].fd = -1;
+            --open;
         }
         if (interruption.signo != 0 && signalled == Clock::time_point{} &&
             (f.out.rfind(interruption.whenLine, 0) == 0 ||
@@ -271,6 +283,15 @@ TEST(FlashProgram, AFailedBootVersionReadBackHasNoMessageBoxButStillFailsWithARe
     EXPECT_TRUE(stepLines(f.outLines())[1].empty()) << "no step may run after a failed read-back";
 }
 
+TEST(FlashProgram, AReaderThatGoesAwayNeitherStopsTheUpdateNorSpoilsItsStatus) {
+    // Guards `velmora-flash ... | head -n 3` killing the update half-way through by SIGPIPE.
+    const Finished f = runProgram({"--emulate", kScale}, {0, "", 3});
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.signal, 0) << "killed by signal " << f.signal;
+    EXPECT_EQ(f.status, 0) << "exit 0 means completed with the emulated flash holding the plan; " << f.err;
+    EXPECT_TRUE(f.err.empty()) << f.err;
+}
+
 // ---- interrupted ----
 
 struct InterruptRow {
@@ -297,8 +318,9 @@ TEST_P(InterruptedUpdate, StopsPromptlyWithStatus130AndNoCompletion) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, InterruptedUpdate,
-                         ::testing::Values(InterruptRow{"Ctrl-C", SIGINT}, InterruptRow{"kill", SIGTERM}),
-                         [](const auto& row) { return row.param.signo == SIGINT ? "SIGINT" : "SIGTERM"; });
+                         ::testing::Values(InterruptRow{"Ctrl-C", SIGINT}, InterruptRow{"kill", SIGTERM},
+                                           InterruptRow{"the terminal or ssh session went away", SIGHUP}),
+                         [](const auto& row) { return std::string(sigabbrev_np(row.param.signo)); });
 
 // ---- bad usage and ports ----
 
@@ -331,9 +353,13 @@ INSTANTIATE_TEST_SUITE_P(
                       UsageRow{"a device path with nothing there",
                                {"--device", "/nonexistent/velmora-midi"},
                                "velmora-flash: /nonexistent/velmora-midi: no such device"},
-                      UsageRow{"a device path that is no MIDI device: the dialog's text, then the reason",
+                      UsageRow{"a device path that is no MIDI device",
                                {"--device", "/"},
-                               std::string(texts::kCantOpenOut) + "\nvelmora-flash: "}),
+                               "velmora-flash: / is not a MIDI device"},
+                      UsageRow{"a device node that is no MIDI device, refused before it is opened",
+                               {"--device", "/dev/zero"},
+                               "velmora-flash: /dev/zero is not a MIDI device"},
+                      UsageRow{"the program's own terminal", {"--device", "/dev/tty"}, "is the terminal"}),
     [](const auto& row) { return "row" + std::to_string(row.index); });
 
 TEST(FlashProgram, ListShowsTheEmulatedDevicesPortsMarkedAsTheOnesUsed) {
@@ -344,25 +370,42 @@ TEST(FlashProgram, ListShowsTheEmulatedDevicesPortsMarkedAsTheOnesUsed) {
               "MIDI IN ports:\n  * 0  Velmora\nMIDI OUT ports:\n  * 0  Velmora\n");
 }
 
+TEST(FlashProgram, HelpAndListSayWhenTheBuildCarriesStandIns) {
+    // Guards a stand-in build that looks, to whoever runs it, like one that can update hardware.
+    const std::vector<std::vector<std::string>> rows = {{"--help"}, {"--list", "--emulate"}};
+    for (const auto& args : rows) {
+        SCOPED_TRACE(args.front());
+        const Finished f = runProgram(args);
+        EXPECT_EQ(f.status, 0);
+        EXPECT_EQ(contains(f.out, cli::standInNote()), carriesStandInImages()) << f.out;
+    }
+}
+
 TEST(FlashProgram, WithoutAPortOptionAndNoMatchingPlatformPortItSaysSoAndExitsTwo) {
     const Finished list = runProgram({"--list"});
     ASSERT_EQ(list.status, 0);
     if (contains(list.out, "  * ")) {
         GTEST_SKIP() << "this machine has a port the pre-selection takes";
     }
-    const Finished f = runProgram({kScale});
+    const Finished f = runProgram({});
     EXPECT_EQ(f.status, 2);
     EXPECT_TRUE(contains(f.err, "MIDI IN port")) << f.err;
 }
 
 // ---- a device on a pseudo-terminal ----
 
-TEST(FlashProgram, AnUpdateThroughADevicePathWritesThePlanIntoTheDeviceBehindIt) {
+TEST(FlashProgram, AnUpdateThroughADevicePathWritesThePlanOrIsRefusedInAStandInBuild) {
     testing::CPtyMaster master;
     ASSERT_TRUE(master.ok());
     testing::CPtyDevice pty(master);
-    const Finished f = runProgram({"--device", master.path(), "--timing-scale=0.2"});
+    const Finished f = runProgram({"--device", master.path()});
     ASSERT_FALSE(f.hung);
+    if (carriesStandInImages()) {
+        EXPECT_EQ(f.status, 2);
+        EXPECT_TRUE(contains(f.err, texts::kStandInRefused)) << f.err;
+        EXPECT_EQ(pty.device().counters().messagesReceived, 0) << "a stand-in build wrote to the device";
+        return;
+    }
     EXPECT_EQ(f.status, 0) << f.err;
     ASSERT_FALSE(f.outLines().empty());
     EXPECT_EQ(f.outLines().back(), texts::kCompleted);

@@ -191,8 +191,9 @@ TEST_F(InPortTest, NoSelectionAndIndicesPastTheEndFailToOpen) {
     EXPECT_FALSE(port.isOpen());
 }
 
-TEST_F(InPortTest, CountsAndBoundedNamesDoNotDependOnTheOpenState) {
-    // 44 bytes: "Velmora " then 12 three-byte characters; a cut at 39 would split the eleventh.
+TEST_F(InPortTest, CountsAndWholeNamesDoNotDependOnTheOpenState) {
+    // 44 bytes: "Velmora " then 12 three-byte characters, shown whole (a Japanese name of 14 characters was
+    // cut).
     std::string longName = "Velmora ";
     for (int i = 0; i < 12; ++i) {
         longName += "\xE3\x82\xAA";
@@ -201,11 +202,30 @@ TEST_F(InPortTest, CountsAndBoundedNamesDoNotDependOnTheOpenState) {
     EXPECT_EQ(port.deviceCount(), 3u);
     EXPECT_EQ(port.deviceName(1), "Velmora");
     ASSERT_TRUE(port.open(0));
-    const std::string bounded = port.deviceName(2);
-    EXPECT_EQ(bounded.size(), 38u);
-    EXPECT_EQ(bounded, longName.substr(0, 38));
+    EXPECT_EQ(port.deviceName(2), longName);
     EXPECT_EQ(port.deviceName(3), "");
     EXPECT_EQ(port.deviceName(-1), "");
+}
+
+TEST_F(InPortTest, ADeviceThatFloodsMessagesFillsTheQueueOnlyToItsBoundAndTheRestAreCounted) {
+    // Guards memory growing without limit while nobody drains the queue.
+    ASSERT_TRUE(port.open(0));
+    const std::size_t fits = kMaxQueuedBytes / 8192;
+    for (std::size_t i = 0; i < fits + 10; ++i) {
+        ASSERT_TRUE(write(sysex(8192)));
+    }
+    EXPECT_EQ(port.droppedEntries(), 10u);
+    ASSERT_FALSE(take().empty());
+    ASSERT_TRUE(write(kStatus)) << "room made by the consumer is used again";
+    std::size_t queued = 0;
+    Vec last;
+    for (Vec entry = take(); !entry.empty(); entry = take()) {
+        ++queued;
+        last = entry;
+    }
+    EXPECT_EQ(queued, fits);
+    EXPECT_EQ(last, kStatus);
+    EXPECT_EQ(port.droppedEntries(), 10u);
 }
 
 // Entries left in the queue belong to the port: LeakSanitizer reports them if destruction forgets any.

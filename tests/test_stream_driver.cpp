@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -18,11 +19,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "midi/drivers/loopback/LoopbackDriver.h"
 #include "midi/drivers/stream/StreamDriver.h"
 #include "support/PtyMaster.h"
 #include "support/Watchdog.h"
@@ -315,13 +318,103 @@ TEST_F(PtyTest, PortsAreNamedAfterThePathOrTheGivenName) {
     EXPECT_EQ(byPath.inputName(0), pty.path());
     EXPECT_EQ(byPath.outputName(1), "") << "there is no second port";
 
-    // 38 ASCII bytes and a 3-byte character: the character would straddle the 39-byte bound.
+    // 38 ASCII bytes and a 3-byte character: shown whole, past the 39 bytes pre-selection compares.
     CStreamDriver named(pty.path(), std::string(38, 'x') + "\xE3\x83\x87");
-    EXPECT_EQ(named.outputName(0), std::string(38, 'x'));
+    EXPECT_EQ(named.outputName(0), std::string(38, 'x') + "\xE3\x83\x87");
 
     CStreamDriver missing("/nonexistent/velmora-midi");
     EXPECT_EQ(missing.inputCount(), 0u);
     EXPECT_EQ(missing.outputName(0), "");
+}
+
+TEST_F(PtyTest, TheTerminalOnTheProgramsOwnStreamsIsRefusedUntouched) {
+    // Guards switching the user's own terminal to raw bytes and writing SysEx onto it.
+    const termios before = pty.settings();
+    const int savedInput = ::dup(STDIN_FILENO);
+    const int slave = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    ASSERT_EQ(::dup2(slave, STDIN_FILENO), STDIN_FILENO);
+    CStreamDriver driver(pty.path());
+    std::string why;
+    const std::string judged = CStreamDriver::unusable(pty.path());
+    const bool opened = driver.openOutput(0, &why) != nullptr;
+    ::dup2(savedInput, STDIN_FILENO);
+    ::close(savedInput);
+    ::close(slave);
+    EXPECT_NE(judged.find("is the terminal this program runs in"), std::string::npos) << judged;
+    EXPECT_FALSE(opened);
+    EXPECT_NE(why.find("is the terminal this program runs in"), std::string::npos) << why;
+    EXPECT_TRUE(sameSettings(pty.settings(), before));
+}
+
+TEST_F(PtyTest, InheritedFlowControlIsOffWhileOpenAndComesBackAfterwards) {
+    // Guards XON/XOFF bytes put into a SysEx, and a handshake line nobody drives holding every byte back.
+    termios inherited = pty.settings();
+    inherited.c_iflag |= IXON | IXOFF | IXANY;
+    inherited.c_cflag |= CRTSCTS;
+    ASSERT_EQ(::tcsetattr(pty.fd(), TCSANOW, &inherited), 0);
+    const termios before = pty.settings();
+    {
+        CStreamDriver driver(pty.path());
+        std::unique_ptr<MidiOutput> output = driver.openOutput(0, nullptr);
+        ASSERT_NE(output, nullptr);
+        const termios open = pty.settings();
+        EXPECT_EQ(open.c_iflag & (IXON | IXOFF | IXANY), 0u);
+        EXPECT_EQ(open.c_cflag & CRTSCTS, 0u);
+        EXPECT_EQ(sendAndWait(*output, kReply), true);
+    }
+    EXPECT_TRUE(sameSettings(pty.settings(), before));
+}
+
+// While it lives, no new thread can start: every default thread asks for a stack no system can map.
+class CNoNewThreads {
+  public:
+    CNoNewThreads() {
+        pthread_attr_t huge;
+        pthread_getattr_default_np(&saved_);
+        pthread_getattr_default_np(&huge);
+        pthread_attr_setstacksize(&huge, std::size_t{1} << 46);
+        pthread_setattr_default_np(&huge);
+        pthread_attr_destroy(&huge);
+    }
+    ~CNoNewThreads() {
+        pthread_setattr_default_np(&saved_);
+        pthread_attr_destroy(&saved_);
+    }
+    CNoNewThreads(const CNoNewThreads&) = delete;
+    CNoNewThreads& operator=(const CNoNewThreads&) = delete;
+
+  private:
+    pthread_attr_t saved_;
+};
+
+struct ThreadlessOpen {
+    const char* port;
+    std::function<bool(std::string* why)> open;  // true when the port opened
+};
+
+TEST_F(PtyTest, APortWhoseThreadCannotStartFailsToOpenWithAReasonInsteadOfEndingTheProgram) {
+    CStreamDriver stream(pty.path());
+    CLoopbackDriver loopback;
+    loopback.addOutput("Velmora");
+    const ThreadlessOpen rows[] = {
+        {"stream output", [&](std::string* why) { return stream.openOutput(0, why) != nullptr; }},
+        {"stream input",
+         [&](std::string* why) { return stream.openInput(0, inbox.handler(), why) != nullptr; }},
+        {"loopback output", [&](std::string* why) { return loopback.openOutput(0, why) != nullptr; }},
+    };
+    for (const ThreadlessOpen& row : rows) {
+        std::string why;
+        bool opened = true;
+        {
+            CNoNewThreads noThreads;
+            opened = row.open(&why);
+        }
+        EXPECT_FALSE(opened) << row.port;
+        EXPECT_NE(why.find("cannot start the"), std::string::npos) << row.port << ": " << why;
+        why.clear();
+        EXPECT_TRUE(row.open(&why)) << row.port << " stayed taken after the failed open: " << why;
+    }
 }
 
 struct RefusalCase {
@@ -370,15 +463,21 @@ INSTANTIATE_TEST_SUITE_P(
                                       std::ofstream(s / "file") << "not a device";
                                       return (s / "file").string();
                                   },
-                                  0, "not a character device"},
+                                  0, "is not a MIDI device"},
                       RefusalCase{"a directory", [](const std::filesystem::path& s) { return s.string(); }, 0,
-                                  "not a character device"},
+                                  "is not a MIDI device"},
                       RefusalCase{"a FIFO",
                                   [](const std::filesystem::path& s) {
                                       ::mkfifo((s / "fifo").c_str(), 0600);
                                       return (s / "fifo").string();
                                   },
-                                  0, "not a character device"},
+                                  0, "is not a MIDI device"},
+                      RefusalCase{"a character device of another kind, never opened",
+                                  [](const std::filesystem::path&) { return std::string("/dev/zero"); }, 0,
+                                  "is not a MIDI device"},
+                      RefusalCase{"the controlling terminal, whichever it is",
+                                  [](const std::filesystem::path&) { return std::string("/dev/tty"); }, 0,
+                                  "is the terminal this program runs in"},
                       RefusalCase{"an index past the one port",
                                   [](const std::filesystem::path&) { return std::string("/dev/null"); }, 1,
                                   "has only one"}));

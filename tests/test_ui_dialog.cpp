@@ -27,6 +27,7 @@
 
 #include "emulator/CEmulatedDevice.h"
 #include "emulator/Scenario.h"
+#include "firmware/FirmwareImages.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CVeskUpdatorDlg.h"
@@ -605,6 +606,14 @@ void TestUpdaterDialog::aboutEntryOpensTheAboutBoxWithTheProductTitle() {
         QVERIFY(!box->aboutLine()->text().isEmpty());
         QVERIFY(box->aboutLine()->fontMetrics().horizontalAdvance(box->aboutLine()->text()) <=
                 box->aboutLine()->width());
+        // A build with filler images says so, so that nobody takes it for one that can update hardware.
+        QCOMPARE(box->standInLine() != nullptr, carriesStandInImages());
+        if (box->standInLine() != nullptr) {
+            QVERIFY(box->standInLine()->text().contains(QStringLiteral("Stand-in firmware")));
+            QVERIFY(box->standInLine()->fontMetrics().horizontalAdvance(box->standInLine()->text()) <=
+                    box->standInLine()->width());
+            QVERIFY(box->standInLine()->geometry().bottom() < box->height());
+        }
         QVERIFY(box->okButton()->isDefault());
         QCOMPARE(box->minimumSize(), box->maximumSize());
         QTest::mouseClick(box->okButton(), Qt::LeftButton);

@@ -63,6 +63,14 @@ const PreselectRow kRows[] = {
     {"copy 2 does not take another copy's number", {"Velmora (3)", "Velmora (12)"}, 2, -1},
     {"copy 20 uses both digits", {"Velmora (2)", "Velmora (20)"}, 20, 1},
     {"the Japanese name carries the copy number too", {kJapanese + " (2)"}, 2, 0},
+    {"a long name is matched on its first 39 bytes, cut at a character, as a 40-byte buffer holds it",
+     {kJapanese + " (20)" + "\xE3\x83\x87"},
+     20,
+     0},
+    {"a long name that only starts with an accepted name is not taken",
+     {"USB Audio Device, second port"},
+     1,
+     -1},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, PreselectTest, ::testing::ValuesIn(kRows));

@@ -27,6 +27,13 @@ using fakes::CFakeWinMm;
 using fakes::FakeWinMmOptions;
 using Clock = std::chrono::steady_clock;
 
+// In this program winmm is the fake: every port leads to an emulated device, so a build with stand-in images
+// may update through it.
+class CFakedWinMmDriver : public midi::CWinMmDriver {
+  public:
+    bool reachesOnlyEmulatedDevices() const override { return true; }
+};
+
 const std::vector<std::string> kPorts = {"Thru", "Velmora"};
 constexpr unsigned kDevice = 1;
 
@@ -51,7 +58,7 @@ struct Bench {
     std::unique_ptr<emulator::CEmulatedDevice> device;
     std::unique_ptr<testing::CByteLink> link;
     std::unique_ptr<CFakeWinMm> winmm;
-    midi::CWinMmDriver driver;
+    CFakedWinMmDriver driver;
     testing::RecordingView view;
 };
 
@@ -86,7 +93,7 @@ TEST_P(WinMmInput, ALongSysExArrivingInPiecesIsJoinedWhole) {
     FakeWinMmOptions options;
     options.pieceGap = c.gap;
     CFakeWinMm winmm(kPorts, kPorts, options);
-    midi::CWinMmDriver driver;
+    CFakedWinMmDriver driver;
     std::mutex mutex;
     std::vector<std::uint8_t> received;
     int entries = 0;
@@ -136,7 +143,7 @@ TEST(WinMmOutput, SendCompletesOnlyOnceTheHeaderIsDone) {
         std::lock_guard lock(mutex);
         onWire += bytes.size();
     });
-    midi::CWinMmDriver driver;
+    CFakedWinMmDriver driver;
     auto out = driver.openOutput(static_cast<int>(kDevice), nullptr);
     ASSERT_NE(out, nullptr);
     std::vector<std::uint8_t> message(3125, 0x11);
@@ -171,7 +178,7 @@ class WinMmOpen : public ::testing::TestWithParam<OpenCase> {};
 TEST_P(WinMmOpen, TheListedPortOpensOrTheOpenSaysWhy) {
     const OpenCase& c = GetParam();
     CFakeWinMm winmm(kPorts, kPorts);
-    midi::CWinMmDriver driver;
+    CFakedWinMmDriver driver;
     ASSERT_EQ(driver.outputCount(), 2u);
     ASSERT_EQ(driver.outputName(kDevice), "Velmora");
     ASSERT_EQ(driver.inputName(kDevice), "Velmora");

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QStyle>
 
+#include "firmware/FirmwareImages.h"
 #include "ui/AppIcon.h"
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
@@ -19,7 +20,8 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowIcon(appIcon());
     setFont(dialogFont());
     const DialogUnits du(font());
-    setFixedSize(du.size(235, 60));
+    const bool standIns = carriesStandInImages();
+    setFixedSize(du.size(235, standIns ? 70 : 60));
 
     // An icon control takes the icon's own size, not dialog units.
     const int iconSize = style()->pixelMetric(QStyle::PM_LargeIconSize, nullptr, this);
@@ -41,6 +43,12 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     line_ = new QLabel(QString::fromLatin1(labels::kAboutLine), this);
     line_->setObjectName(QStringLiteral("aboutLine"));
     line_->setGeometry(du.rect(40, 45, 188, 8));
+
+    if (standIns) {
+        standIns_ = new QLabel(QString::fromLatin1(labels::kAboutStandIns), this);
+        standIns_->setObjectName(QStringLiteral("standInLine"));
+        standIns_->setGeometry(du.rect(40, 56, 188, 8));
+    }
 
     ok_ = new QPushButton(QString::fromLatin1(labels::kOk), this);
     ok_->setObjectName(QStringLiteral("okButton"));

@@ -21,6 +21,8 @@ class CAboutDlg : public QDialog {
 
     QLineEdit* titleField() const { return title_; }
     QLabel* aboutLine() const { return line_; }
+    // The note that the build carries stand-in images; nullptr when it does not.
+    QLabel* standInLine() const { return standIns_; }
     QPushButton* okButton() const { return ok_; }
     QLabel* iconLabel() const { return icon_; }
 
@@ -28,6 +30,7 @@ class CAboutDlg : public QDialog {
     QLabel* icon_ = nullptr;
     QLineEdit* title_ = nullptr;
     QLabel* line_ = nullptr;
+    QLabel* standIns_ = nullptr;
     QPushButton* ok_ = nullptr;
 };
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "midi/MidiDriver.h"
+
 namespace velmora::ui {
 
 std::vector<std::string> candidatePortNames(int instanceNumber) {
@@ -21,7 +23,10 @@ int preselect(const std::vector<std::string>& names, int instanceNumber) {
     int selected = -1;
     // The scan goes on after a match: a later port of the same kind wins over an earlier one.
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (std::find(candidates.begin(), candidates.end(), names[i]) != candidates.end()) {
+        // Matched as a 40-byte name buffer holds it, cut at a character to 39 bytes, though the list shows it
+        // whole.
+        if (std::find(candidates.begin(), candidates.end(), midi::boundedName(names[i])) !=
+            candidates.end()) {
             selected = static_cast<int>(i);
         }
     }

@@ -21,8 +21,8 @@ inline constexpr std::array<const char*, 3> AcceptedPortNames = {
 // blank and "(n)" from copy 2 on, so that each copy finds only the device meant for it.
 std::vector<std::string> candidatePortNames(int instanceNumber);
 
-// The position to pre-select in a list of port names: the last entry that equals a candidate byte for byte,
-// or -1 when none does.
+// The position to pre-select in a list of port names: the last entry that, cut to kMaxDeviceNameBytes,
+// equals a candidate byte for byte, or -1 when none does.
 int preselect(const std::vector<std::string>& names, int instanceNumber);
 
 }  // namespace velmora::ui

@@ -19,6 +19,10 @@ inline constexpr const char* kErrorCaption = "Error";                           
 inline constexpr const char* kCantOpenOut = "Can't open MIDI Out device.";            // 113
 inline constexpr const char* kErasing = "Erasing Flash memory.";                      // 114
 
+// Our own: a build with generated filler images must never write them onto hardware.
+inline constexpr const char* kStandInRefused =
+    "This build carries stand-in firmware images: it can update only the emulated device.";
+
 inline constexpr const char* kProductTitle = "Kivo R3ex System v1.21 Updater";
 inline constexpr int kMaxInstances = 20;
 

@@ -3,13 +3,19 @@
 #include <algorithm>
 #include <system_error>
 
+#include "firmware/FirmwareImages.h"
 #include "update/Texts.h"
 #include "update/Transfer.h"
 
 namespace velmora {
 
 CUpdateCore::CUpdateCore(midi::MidiDriver& driver, UpdateView& view, Timing timing)
-    : view_(view), timing_(timing), inPort_(driver), outPort_(driver, timing.sendBound), sender_(outPort_) {}
+    : driver_(driver),
+      view_(view),
+      timing_(timing),
+      inPort_(driver),
+      outPort_(driver, timing.sendBound),
+      sender_(outPort_) {}
 
 CUpdateCore::~CUpdateCore() {
     abort();
@@ -41,6 +47,11 @@ void CUpdateCore::onExecute() {
         report_ = RunReport{RunReport::Result::Failed, text};
         view_.showError(text);
     };
+    // Checked before any port opens: filler written over a real device's flash would leave it unusable.
+    if (carriesStandInImages() && !driver_.reachesOnlyEmulatedDevices()) {
+        refuse(texts::kStandInRefused);
+        return;
+    }
     outPort_.close();
     if (!outPort_.open(view_.selectedOutput())) {
         refuse(texts::kCantOpenOut);

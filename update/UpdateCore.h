@@ -65,6 +65,7 @@ class CUpdateCore {
     void runUpdate(RunContext& run);
     void enableControls(bool enabled);
 
+    midi::MidiDriver& driver_;
     UpdateView& view_;
     const Timing timing_;
     midi::CMidiInPort inPort_;

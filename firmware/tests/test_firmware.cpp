@@ -93,6 +93,17 @@ TEST(FirmwareImages, UnknownIdsHaveNoImage) {
     }
 }
 
+TEST(FirmwareImages, RunTimeKnowsWhichImagesAreStandIns) {
+    // Guards a program that takes filler for firmware (and would write it onto a device), or the reverse.
+    bool any = false;
+    for (const BuiltImage& built : kBuilt) {
+        EXPECT_EQ(velmora::isStandInImage(built.id), built.standIn) << "id " << built.id;
+        any = any || built.standIn;
+    }
+    EXPECT_EQ(velmora::carriesStandInImages(), any);
+    EXPECT_FALSE(velmora::isStandInImage(130)) << "an unknown id is no image at all";
+}
+
 struct MarkerCase {
     const char* fault;
     std::uint32_t id;

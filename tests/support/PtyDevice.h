@@ -1,6 +1,6 @@
 #pragma once
-// An emulated device behind a pseudo-terminal's master side: the bytes written on the slave reach the device
-// as whole messages, and its answers go back as bytes. For whole updates through a byte-stream port.
+// An emulated device played on a pty's master side: what the updater writes on the slave path reaches the
+// device as whole messages through the shared SysEx framing, the device's answers go back as bytes.
 
 #include <poll.h>
 #include <unistd.h>
@@ -9,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <string>
 #include <thread>
 
 #include "emulator/CEmulatedDevice.h"
@@ -21,9 +20,17 @@ namespace velmora::testing {
 
 class CPtyDevice {
   public:
-    explicit CPtyDevice(CPtyMaster& master, const std::string& scenario = "link=none")
+    // The device answers at once: no link or flash time.
+    static emulator::EmulatorConfig instantConfig() {
+        emulator::EmulatorConfig c;
+        c.scenario = emulator::parseScenario("link=none").scenario;
+        c.timeScale = 0;
+        return c;
+    }
+
+    explicit CPtyDevice(CPtyMaster& master, emulator::EmulatorConfig config = instantConfig())
         : master_(master),
-          device_(deviceSide_, config(scenario)),
+          device_(deviceSide_, std::move(config)),
           link_(deviceSide_, [this](midi::Bytes answer) { master_.write(answer); }),
           reader_([this] { run(); }) {}
     ~CPtyDevice() {
@@ -36,13 +43,6 @@ class CPtyDevice {
     emulator::CEmulatedDevice& device() { return device_; }
 
   private:
-    static emulator::EmulatorConfig config(const std::string& scenario) {
-        emulator::EmulatorConfig c;
-        c.scenario = emulator::parseScenario(scenario).scenario;
-        c.timeScale = 0;
-        return c;
-    }
-
     void run() {
         std::array<std::uint8_t, 4096> buffer{};
         while (!stop_) {

@@ -24,16 +24,10 @@ std::string alsaPortName(const AlsaPort& port) {
 std::vector<std::string> distinctPortNames(const std::vector<std::string>& rawNames) {
     std::vector<std::string> names;
     names.reserve(rawNames.size());
-    // Counted after the cut: names that differ only past the bound look the same to the user.
     std::map<std::string, unsigned> seen;
     for (const std::string& raw : rawNames) {
-        std::string name = boundedName(raw);
-        const unsigned copy = ++seen[name];
-        if (copy > 1) {
-            const std::string suffix = " (" + std::to_string(copy) + ")";
-            name = boundedName(std::move(name), kMaxDeviceNameBytes - suffix.size()) + suffix;
-        }
-        names.push_back(std::move(name));
+        const unsigned copy = ++seen[raw];
+        names.push_back(copy > 1 ? raw + " (" + std::to_string(copy) + ")" : raw);
     }
     return names;
 }

@@ -25,9 +25,9 @@ struct AlsaPort {
 // its address ("hw:1,0,0").
 std::string alsaPortName(const AlsaPort& port);
 
-// The names shown for a list of raw names, in the same order: each cut to kMaxDeviceNameBytes at a character
-// boundary, and the second, third, ... port of a name given " (2)", " (3)", ... so that a second copy of the
-// program can find the second device of a kind by name. The suffix always fits within the bound.
+// The names shown for a list of raw names, in the same order and whole: the second, third, ... port of a name
+// given " (2)", " (3)", ... so that a second copy of the program can find the second device of a kind by
+// name.
 std::vector<std::string> distinctPortNames(const std::vector<std::string>& rawNames);
 
 class CAlsaDriver : public MidiDriver {

@@ -262,7 +262,12 @@ std::unique_ptr<MidiOutput> CLoopbackDriver::openOutput(int index, std::string* 
         }
         return nullptr;
     }
-    return std::make_unique<LoopbackOutput>(std::move(end));
+    std::unique_ptr<MidiOutput> opened =
+        openWithThread("loopback output's", why, [&end] { return std::make_unique<LoopbackOutput>(end); });
+    if (!opened) {
+        end->markOpen(false);
+    }
+    return opened;
 }
 
 std::unique_ptr<MidiInput> CLoopbackDriver::openInput(int index, SysExHandler onSysEx, std::string* why) {

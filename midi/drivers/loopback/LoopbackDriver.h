@@ -112,6 +112,7 @@ class CLoopbackDriver : public MidiDriver {
     std::string outputName(unsigned index) override;
     std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) override;
     std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) override;
+    bool reachesOnlyEmulatedDevices() const override { return true; }
 
   private:
     std::shared_ptr<LoopbackInputEnd> input(int index);

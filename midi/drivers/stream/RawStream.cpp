@@ -38,7 +38,9 @@ std::unique_ptr<CRawOutput> CRawOutput::create(std::shared_ptr<RawChannel> chann
         }
         return nullptr;
     }
-    return std::unique_ptr<CRawOutput>(new CRawOutput(std::move(channel), limits, std::move(wake)));
+    return openWithThread("output's writer", why, [&] {
+        return std::unique_ptr<CRawOutput>(new CRawOutput(std::move(channel), limits, std::move(wake)));
+    });
 }
 
 CRawOutput::CRawOutput(std::shared_ptr<RawChannel> channel, RawLimits limits, CWakeup wake)
@@ -223,7 +225,10 @@ std::unique_ptr<CRawInput> CRawInput::create(std::shared_ptr<RawChannel> channel
         }
         return nullptr;
     }
-    return std::unique_ptr<CRawInput>(new CRawInput(std::move(channel), std::move(onSysEx), std::move(wake)));
+    return openWithThread("input's reader", why, [&] {
+        return std::unique_ptr<CRawInput>(
+            new CRawInput(std::move(channel), std::move(onSysEx), std::move(wake)));
+    });
 }
 
 CRawInput::CRawInput(std::shared_ptr<RawChannel> channel, SysExHandler onSysEx, CWakeup wake)

@@ -20,6 +20,11 @@ class CStreamDriver : public MidiDriver {
     // `name` is what the ports are called; the path when empty.
     explicit CStreamDriver(std::string path, std::string name = {}, RawLimits limits = {});
 
+    // Why path cannot carry MIDI, judged without opening it: not there, not a character device, a device of
+    // another kind than a tty or an ALSA sound node, or the program's own terminal. Empty when it may.
+    // Opening checks again, and also refuses a node that turns out to be neither a tty nor a rawmidi device.
+    static std::string unusable(const std::string& path);
+
     // One of each while the path exists, none otherwise.
     unsigned inputCount() override;
     std::string inputName(unsigned index) override;

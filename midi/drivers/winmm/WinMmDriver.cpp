@@ -240,7 +240,15 @@ class CWinMmOutput final : public MidiOutput {
         }
         handle_ = opened;
         resolution_ = std::make_unique<CTimerResolution>();
-        waiter_ = std::thread([this] { watch(); });
+        try {
+            waiter_ = std::thread([this] { watch(); });
+        } catch (const std::system_error& e) {
+            // The destructor closes the handle.
+            if (why != nullptr) {
+                *why = std::string("cannot start the output's completion thread: ") + e.what();
+            }
+            return false;
+        }
         return true;
     }
 
@@ -350,12 +358,12 @@ std::string currentName(Side side, unsigned index) {
     if (side == Side::input) {
         MIDIINCAPSW caps{};
         return mmOk(midiInGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), side, "", nullptr)
-                   ? boundedName(toUtf8(caps.szPname, MAXPNAMELEN))
+                   ? toUtf8(caps.szPname, MAXPNAMELEN)
                    : std::string();
     }
     MIDIOUTCAPSW caps{};
     return mmOk(midiOutGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), side, "", nullptr)
-               ? boundedName(toUtf8(caps.szPname, MAXPNAMELEN))
+               ? toUtf8(caps.szPname, MAXPNAMELEN)
                : std::string();
 }
 
