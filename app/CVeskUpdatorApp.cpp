@@ -14,25 +14,13 @@ CVeskUpdatorApp::~CVeskUpdatorApp() = default;
 
 int CVeskUpdatorApp::run(const DialogRunner& runDialog) {
     setWindowIcon(ui::appIcon());
-    if (!takeInstanceNumber()) {
+    instanceNumber_ = takeInstanceNumber(instanceLock_);
+    if (instanceNumber_ == 0) {
         refuse();
         return kExitInstanceLimit;
     }
     runDialog(*this);
     return 0;
-}
-
-bool CVeskUpdatorApp::takeInstanceNumber() {
-    // The lowest free number wins, so a number freed by a copy that ended is the next one handed out.
-    for (int n = 1; n <= texts::kMaxInstances; ++n) {
-        auto lock = std::make_unique<CInstanceLock>(texts::instanceTitle(n));
-        if (lock->held()) {
-            instanceLock_ = std::move(lock);
-            instanceNumber_ = n;
-            return true;
-        }
-    }
-    return false;
 }
 
 void CVeskUpdatorApp::refuse() {

@@ -7,12 +7,9 @@
 #include <memory>
 
 #include "app/CInstanceLock.h"
+#include "app/InstanceNumber.h"
 
 namespace velmora::app {
-
-// Exit status of a start refused because every instance number is taken (EX_TEMPFAIL of <sysexits.h>: it
-// works again once another copy has ended). Every other end of the program is 0.
-inline constexpr int kExitInstanceLimit = 75;
 
 class CVeskUpdatorApp : public QApplication {
     Q_OBJECT
@@ -35,7 +32,6 @@ class CVeskUpdatorApp : public QApplication {
     static QString programName();
 
   private:
-    bool takeInstanceNumber();
     void refuse();
 
     std::unique_ptr<CInstanceLock> instanceLock_;
