@@ -16,7 +16,9 @@ INT_PTR CALLBACK CAboutDlg::dialogProc(HWND window, UINT message, WPARAM wParam,
         case WM_INITDIALOG:
             // The box speaks of the product, not of this copy: no instance number.
             ::SetDlgItemTextW(window, VELMORA_IDC_ABOUT_TITLE, wide(texts::kProductTitle).c_str());
-            return TRUE;
+            // The focus on OK, not on the read-only title, which would show its text selected.
+            ::SetFocus(::GetDlgItem(window, VELMORA_IDC_ABOUT_OK));
+            return FALSE;
         case WM_COMMAND:
             if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
                 ::EndDialog(window, LOWORD(wParam));
