@@ -32,9 +32,9 @@ std::wstring itemText(HWND dialog, int id) {
     return buffer;
 }
 
-// A dialog over ports named like the device's, run modally on this thread while `drive` runs on another with
-// the window; drive must end the dialog. `afterClose` runs once the modal run has returned, before the dialog
-// object goes. The whole run must end within the limit.
+// A dialog over ports named like the device's, run modally on a watchdog's thread while `drive` runs on
+// another with the window; drive must end the dialog. `afterClose` runs once the modal run has returned,
+// before the dialog object goes. The whole run must end within the limit.
 struct DialogRun {
     midi::CLoopbackDriver driver;
     std::shared_ptr<midi::LoopbackOutputEnd> output = driver.addOutput("USB Audio Device");
