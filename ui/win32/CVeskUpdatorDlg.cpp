@@ -92,6 +92,12 @@ INT_PTR CVeskUpdatorDlg::handle(UINT message, WPARAM wParam, LPARAM /*lParam*/) 
             return reinterpret_cast<INT_PTR>(appIcon_);
         case WM_COMMAND:
             return onCommand(LOWORD(wParam)) ? TRUE : FALSE;
+        case WM_SETFOCUS:
+            // The dialog's default would hand the focus straight on to a control, perhaps a disabled one.
+            return focusOnDialog_ ? TRUE : FALSE;
+        case WM_KILLFOCUS:
+            focusOnDialog_ = false;
+            return FALSE;
         case kRunPosted:
             runPosted();
             return TRUE;
@@ -258,13 +264,15 @@ void CVeskUpdatorDlg::enableControl(ControlId id, bool enabled) {
     gate_.call([this, id, enabled] {
         const HWND dialog = window();
         const HWND control = item(static_cast<int>(id));
-        // A disabled control loses the focus. The dialog keeps it rather than Exit, the only button left
-        // during an update: Escape still closes, and Return, finding Execute disabled, does nothing.
+        // A disabled control loses the focus, and with no focus at all the keys never reach the dialog. The
+        // dialog itself keeps it rather than Exit, the only button left during an update: Escape still
+        // closes, and Return, finding Execute disabled, does nothing.
         if (!enabled && ::GetFocus() == control) {
+            focusOnDialog_ = true;
             ::SetFocus(dialog);
         }
         ::EnableWindow(control, enabled ? TRUE : FALSE);
-        if (enabled && ::GetFocus() == dialog) {
+        if (enabled && focusOnDialog_) {
             ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
         }
     });

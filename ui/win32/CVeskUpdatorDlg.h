@@ -83,6 +83,7 @@ class CVeskUpdatorDlg : public UpdateView {
     std::function<void(HWND)> onInitialised_;
     std::atomic<HWND> window_{nullptr};
     bool closing_ = false;
+    bool focusOnDialog_ = false;  // while the control that had the focus is disabled
 
     std::mutex postedMutex_;
     std::deque<std::function<void()>> posted_;  // run by the next kRunPosted message
