@@ -5,6 +5,7 @@
 //   velmora-gui-probe wait-window TITLE MS         the window exists within MS milliseconds
 //   velmora-gui-probe wait-text TITLE ID TEXT MS   control ID's text starts with TEXT within MS; prints it
 //   velmora-gui-probe enabled TITLE ID             prints 1 or 0
+//   velmora-gui-probe command TITLE ID             a click on button ID
 //   velmora-gui-probe close TITLE                  the close box: the window menu's Close command
 //
 // Exit status 0 on success, 1 when the condition did not come true in time, 2 on a usage error.
@@ -68,7 +69,7 @@ bool waitFor(int milliseconds, Condition condition) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: velmora-gui-probe wait-window|wait-text|enabled|close TITLE ...\n");
+    std::fprintf(stderr, "usage: velmora-gui-probe wait-window|wait-text|enabled|command|close TITLE ...\n");
     return 2;
 }
 
@@ -101,6 +102,11 @@ int main(int argc, char** argv) {
     if (command == "enabled" && argc == 4) {
         std::printf("%d\n", ::IsWindowEnabled(::GetDlgItem(window, std::atoi(argv[3]))) ? 1 : 0);
         return 0;
+    }
+    if (command == "command" && argc == 4) {
+        const int id = std::atoi(argv[3]);
+        const auto button = reinterpret_cast<LPARAM>(::GetDlgItem(window, id));
+        return ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), button) ? 0 : 1;
     }
     if (command == "close" && argc == 3) {
         return ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
