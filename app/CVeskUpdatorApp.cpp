@@ -15,30 +15,15 @@ CVeskUpdatorApp::~CVeskUpdatorApp() = default;
 
 int CVeskUpdatorApp::run(const DialogRunner& runDialog) {
     setWindowIcon(ui::appIcon());
-    if (!takeInstanceNumber()) {
+    const InstanceNumber taken = takeInstanceNumber(instanceLock_, lockSuffix_);
+    instanceNumber_ = taken.number;
+    lockFailure_ = taken.failure;
+    if (instanceNumber_ == 0) {
         refuse();
         return lockFailure_.empty() ? kExitInstanceLimit : kExitNoInstanceLock;
     }
     runDialog(*this);
     return 0;
-}
-
-bool CVeskUpdatorApp::takeInstanceNumber() {
-    // The lowest free number wins, so a number freed by a copy that ended is the next one handed out.
-    for (int n = 1; n <= texts::kMaxInstances; ++n) {
-        auto lock = std::make_unique<CInstanceLock>(texts::instanceTitle(n) + lockSuffix_);
-        if (lock->held()) {
-            instanceLock_ = std::move(lock);
-            instanceNumber_ = n;
-            return true;
-        }
-        if (!lock->failure().empty()) {
-            // Not a number in use: no number can be had at all, and trying the others would say the same.
-            lockFailure_ = lock->failure();
-            return false;
-        }
-    }
-    return false;
 }
 
 void CVeskUpdatorApp::refuse() {

@@ -8,14 +8,9 @@
 #include <string>
 
 #include "app/CInstanceLock.h"
+#include "app/InstanceNumber.h"
 
 namespace velmora::app {
-
-// Exit status of a start refused because every instance number is taken (EX_TEMPFAIL of <sysexits.h>: it
-// works again once another copy has ended). Every other end of the program is 0.
-inline constexpr int kExitInstanceLimit = 75;
-// Exit status of a start that could not make an instance lock at all (EX_CANTCREAT of <sysexits.h>).
-inline constexpr int kExitNoInstanceLock = 73;
 
 class CVeskUpdatorApp : public QApplication {
     Q_OBJECT
@@ -39,7 +34,6 @@ class CVeskUpdatorApp : public QApplication {
     static QString programName();
 
   private:
-    bool takeInstanceNumber();
     void refuse();
 
     const std::string lockSuffix_;

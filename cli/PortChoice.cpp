@@ -18,7 +18,11 @@ const char* optionName(Direction d) {
 }
 
 std::string quoted(const std::string& s) {
-    return "\"" + printableName(s) + "\"";
+    // Appended rather than built with operator+: GCC 12 at -O3 warns falsely (-Wrestrict) about the latter.
+    std::string out(1, '"');
+    out += printableName(s);
+    out += '"';
+    return out;
 }
 
 // Bytes in a whole UTF-8 character that starts at `at`, 0 when none does. Overlong forms and surrogates

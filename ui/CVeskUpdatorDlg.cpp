@@ -36,16 +36,6 @@ QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-template <typename Port>
-std::vector<std::string> portNames(const Port& port) {
-    std::vector<std::string> names;
-    const unsigned count = port.deviceCount();
-    for (unsigned i = 0; i < count; ++i) {
-        names.push_back(port.deviceName(static_cast<int>(i)));
-    }
-    return names;
-}
-
 void fillList(QComboBox& list, const std::vector<std::string>& names, int instanceNumber) {
     list.clear();
     for (const std::string& name : names) {

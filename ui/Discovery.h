@@ -25,4 +25,15 @@ std::vector<std::string> candidatePortNames(int instanceNumber);
 // equals a candidate byte for byte, or -1 when none does.
 int preselect(const std::vector<std::string>& names, int instanceNumber);
 
+// The names of a port's devices in the platform's enumeration order: entry i of a list is device index i.
+template <typename Port>
+std::vector<std::string> portNames(const Port& port) {
+    std::vector<std::string> names;
+    const unsigned count = port.deviceCount();
+    for (unsigned i = 0; i < count; ++i) {
+        names.push_back(port.deviceName(static_cast<int>(i)));
+    }
+    return names;
+}
+
 }  // namespace velmora::ui

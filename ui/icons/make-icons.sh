@@ -16,3 +16,5 @@ convert -size 256x256 xc:none \
 for size in 16 32 64; do
     convert "$big" -resize "${size}x${size}" -strip "velmora-$size.png"
 done
+# The Windows programs' icon resource: the same drawing at the sizes Windows asks for.
+convert velmora-16.png velmora-32.png \( velmora-64.png -resize 48x48 \) velmora-64.png velmora.ico

@@ -1,0 +1,55 @@
+#include "app/win32/CVeskUpdatorApp.h"
+
+#include <windows.h>
+// after windows.h, which it needs
+#include <commctrl.h>
+
+#include <array>
+
+#include "ui/win32/WideText.h"
+#include "update/Texts.h"
+
+namespace velmora::app {
+
+CVeskUpdatorApp::CVeskUpdatorApp(std::string lockSuffix) : lockSuffix_(std::move(lockSuffix)) {}
+
+CVeskUpdatorApp::~CVeskUpdatorApp() = default;
+
+int CVeskUpdatorApp::run(const DialogRunner& runDialog) {
+    // Every standard control class, the progress bar among them.
+    INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&classes);
+
+    const InstanceNumber taken = takeInstanceNumber(instanceLock_, lockSuffix_);
+    instanceNumber_ = taken.number;
+    if (!taken.failure.empty()) {
+        ::MessageBoxW(nullptr, ui::wide("Cannot start: " + taken.failure + ".").c_str(),
+                      ui::wide(programName()).c_str(), MB_OK | MB_ICONERROR);
+        return kExitNoInstanceLock;
+    }
+    if (instanceNumber_ == 0) {
+        ::MessageBoxW(nullptr, ui::wide(texts::instanceLimit(texts::kMaxInstances)).c_str(),
+                      ui::wide(programName()).c_str(), MB_OK | MB_ICONWARNING);
+        return kExitInstanceLimit;
+    }
+    runDialog(*this);
+    return 0;
+}
+
+std::string CVeskUpdatorApp::programName() {
+    std::array<wchar_t, MAX_PATH> path{};
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    std::wstring name(path.data(), length);
+    name = name.substr(name.find_last_of(L"\\/") + 1);
+    if (name.size() > 4 && ::lstrcmpiW(name.c_str() + name.size() - 4, L".exe") == 0) {
+        name.resize(name.size() - 4);
+    }
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), utf8.data(), size, nullptr,
+                          nullptr);
+    return utf8;
+}
+
+}  // namespace velmora::app

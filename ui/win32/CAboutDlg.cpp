@@ -1,0 +1,33 @@
+#include "ui/win32/CAboutDlg.h"
+
+#include "ui/win32/ResourceIds.h"
+#include "ui/win32/WideText.h"
+#include "update/Texts.h"
+
+namespace velmora::ui {
+
+INT_PTR CAboutDlg::doModal(HWND owner) {
+    return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(VELMORA_IDD_ABOUT), owner,
+                             &CAboutDlg::dialogProc, 0);
+}
+
+INT_PTR CALLBACK CAboutDlg::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+    switch (message) {
+        case WM_INITDIALOG:
+            // The box speaks of the product, not of this copy: no instance number.
+            ::SetDlgItemTextW(window, VELMORA_IDC_ABOUT_TITLE, wide(texts::kProductTitle).c_str());
+            // The focus on OK, not on the read-only title, which would show its text selected.
+            ::SetFocus(::GetDlgItem(window, VELMORA_IDC_ABOUT_OK));
+            return FALSE;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+                ::EndDialog(window, LOWORD(wParam));
+                return TRUE;
+            }
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace velmora::ui
