@@ -1,8 +1,8 @@
 #include "cli/CConnection.h"
 
+#include "midi/PortPreselect.h"
 #include "midi/drivers/PlatformDriver.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
-#include "ui/Discovery.h"
 #ifdef VELMORA_HAVE_STREAM_DRIVER
 #include "midi/drivers/stream/StreamDriver.h"
 #endif
@@ -37,7 +37,7 @@ std::unique_ptr<CConnection> CConnection::open(const Options& options, std::stri
             auto loopback = std::make_unique<midi::CLoopbackDriver>();
             emulator::EmulatorConfig config;
             // The device's own port name, as the copy it is meant for looks for it.
-            const std::string name = ui::candidatePortNames(options.instance).back();
+            const std::string name = midi::candidatePortNames(options.instance).back();
             config.inputName = name;
             config.outputName = name;
             config.scenario = options.scenario;

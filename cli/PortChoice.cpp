@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "midi/MidiDriver.h"
-#include "ui/Discovery.h"
+#include "midi/PortPreselect.h"
 
 namespace velmora::cli {
 
@@ -117,14 +117,14 @@ PortChoice choosePort(const std::vector<std::string>& names, const std::optional
                       int instance, Direction direction) {
     const std::string list = listName(direction);
     if (!wanted) {
-        const int index = ui::preselect(names, instance);
+        const int index = midi::preselect(names, instance);
         if (index >= 0) {
             return {index, {}};
         }
         if (names.empty()) {
             return {-1, "there is no " + list + " port"};
         }
-        return {-1, "no " + list + " port is named " + alternatives(ui::candidatePortNames(instance)) +
+        return {-1, "no " + list + " port is named " + alternatives(midi::candidatePortNames(instance)) +
                         "; choose one with " + optionName(direction) + " (see --list)"};
     }
     if (allDigits(*wanted)) {
@@ -167,7 +167,7 @@ std::string portListing(const PortLists& lists, int instance) {
             out += "     (none)\n";
             return;
         }
-        const int chosen = ui::preselect(names, instance);
+        const int chosen = midi::preselect(names, instance);
         for (std::size_t i = 0; i < names.size(); ++i) {
             out += static_cast<int>(i) == chosen ? "  * " : "    ";
             out += std::to_string(i) + "  " + printableName(names[i]) + "\n";
@@ -176,7 +176,7 @@ std::string portListing(const PortLists& lists, int instance) {
     section("MIDI IN", lists.inputs);
     section("MIDI OUT", lists.outputs);
     out += "* the port used when none is named (names looked for, copy " + std::to_string(instance) +
-           "): " + alternatives(ui::candidatePortNames(instance)) + "\n";
+           "): " + alternatives(midi::candidatePortNames(instance)) + "\n";
     return out;
 }
 

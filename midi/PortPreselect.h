@@ -1,11 +1,12 @@
 #pragma once
-// Which entry of a port list the dialog pre-selects. Qt-free, so the rule can be checked on plain names.
+// Which entry of a port list the dialog pre-selects. Used by the dialog and by velmora-flash; the rule can be
+// checked on plain names.
 
 #include <array>
 #include <string>
 #include <vector>
 
-namespace velmora::ui {
+namespace velmora::midi {
 
 // The names the device's ports go by, in the order they are tried. The first, "USB オーディオ デバイス", is
 // what a Japanese system calls a USB audio device; port names are UTF-8 inside the program, so it is spelled
@@ -25,4 +26,4 @@ std::vector<std::string> candidatePortNames(int instanceNumber);
 // equals a candidate byte for byte, or -1 when none does.
 int preselect(const std::vector<std::string>& names, int instanceNumber);
 
-}  // namespace velmora::ui
+}  // namespace velmora::midi
