@@ -37,6 +37,8 @@ struct RunReport {
     int resends = 0;                // erases and blocks sent again
     std::int64_t bytesWritten = 0;  // image bytes the device accepted
     bool verified = false;          // the written regions were read back and matched
+    // The boot region's version matched: its two steps are left out.
+    bool bootRegionSkipped = false;
     std::chrono::milliseconds verifyTime{0};
 };
 
