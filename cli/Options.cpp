@@ -71,6 +71,20 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     bool scaleGiven = false;
     bool deviceGiven = false;
     bool emulateGiven = false;
+    bool devicesGiven = false;
+    bool json = false;
+    bool all = false;
+    bool dryRun = false;
+    bool flagRepeated = false;
+    // A flag without a value: sets `given`, and `flagRepeated` when it was set already.
+    auto flag = [&flagRepeated](const std::string& arg, const char* name, bool& given) {
+        if (arg != name) {
+            return false;
+        }
+        flagRepeated = given;
+        given = true;
+        return true;
+    };
 
     for (std::size_t next = 0; next < args.size();) {
         const std::string& arg = args[next++];
@@ -88,23 +102,46 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             verify = o.verify = true;
             continue;
         }
-        if (matches(arg, "--emulate")) {
-            if (emulateGiven) {
-                return fail("--emulate given twice");
+        if (flag(arg, "--json", json) || flag(arg, "--all", all) || flag(arg, "--dry-run", dryRun)) {
+            if (flagRepeated) {
+                return fail(arg + " given twice");
             }
-            emulateGiven = true;
+            continue;
+        }
+        if (matches(arg, "--emulate")) {
             // The scenario is optional, so it is only ever taken from "--emulate=...".
-            const std::string text = arg.size() > 9 ? arg.substr(10) : std::string();
+            std::string text = arg.size() > 9 ? arg.substr(10) : std::string();
+            int device = 0;  // 0: every emulated device
+            if (const std::size_t at = text.rfind('@'); at != std::string::npos) {
+                const std::optional<int> k = parseInt(text.substr(at + 1));
+                if (!k || *k < 1 || *k > texts::kMaxInstances) {
+                    return fail("--emulate=SCENARIO@K takes a device number K from 1 to " +
+                                std::to_string(texts::kMaxInstances) + ", not \"" + text.substr(at + 1) +
+                                "\"");
+                }
+                device = *k;
+                text.resize(at);
+            }
+            if (device == 0 ? emulateGiven : o.deviceScenarios.count(device) != 0) {
+                return fail(device == 0 ? std::string("--emulate given twice")
+                                        : "--emulate=...@" + std::to_string(device) + " given twice");
+            }
             const emulator::ScenarioParse parsed = emulator::parseScenario(text);
             if (!parsed.ok()) {
                 return fail("--emulate: " + parsed.error);
             }
-            o.scenario = parsed.scenario;
+            if (device == 0) {
+                emulateGiven = true;
+                o.scenario = parsed.scenario;
+            } else {
+                o.deviceScenarios[device] = parsed.scenario;
+            }
             continue;
         }
 
         std::string_view name;
-        for (std::string_view candidate : {"--in", "--out", "--device", "--instance", "--timing-scale"}) {
+        for (std::string_view candidate :
+             {"--in", "--out", "--device", "--instance", "--timing-scale", "--emulated-devices"}) {
             if (matches(arg, candidate)) {
                 name = candidate;
             }
@@ -145,6 +182,16 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
                             ", not \"" + *value + "\"");
             }
             o.instance = *n;
+        } else if (name == "--emulated-devices") {
+            if (!once(devicesGiven)) {
+                return fail("--emulated-devices given twice");
+            }
+            const std::optional<int> n = parseInt(*value);
+            if (!n || *n < 1 || *n > texts::kMaxInstances) {
+                return fail("--emulated-devices takes a number from 1 to " +
+                            std::to_string(texts::kMaxInstances) + ", not \"" + *value + "\"");
+            }
+            o.emulatedDevices = *n;
         } else {
             if (!once(scaleGiven)) {
                 return fail("--timing-scale given twice");
@@ -157,6 +204,35 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         }
     }
 
+    emulateGiven = emulateGiven || !o.deviceScenarios.empty();
+    if (!o.deviceScenarios.empty() && o.deviceScenarios.rbegin()->first > o.emulatedDevices) {
+        return fail("--emulate=...@" + std::to_string(o.deviceScenarios.rbegin()->first) + ": there " +
+                    (o.emulatedDevices == 1
+                         ? std::string("is 1 emulated device")
+                         : "are " + std::to_string(o.emulatedDevices) + " emulated devices") +
+                    " (--emulated-devices N)");
+    }
+    if (devicesGiven && !emulateGiven) {
+        return fail("--emulated-devices sets how many devices --emulate shows: use it with --emulate");
+    }
+    if (all && (o.input || o.output)) {
+        return fail("--all updates every device it finds; --in and --out choose one");
+    }
+    if (all && instanceGiven) {
+        return fail("--all looks for the names of every copy; --instance chooses one copy's");
+    }
+    if (all && deviceGiven) {
+        return fail("--all updates every device on the MIDI ports; --device is one device");
+    }
+    if (dryRun && verify) {
+        return fail("--dry-run writes nothing, so --verify has nothing to read back");
+    }
+    if (list && (all || dryRun || json)) {
+        return fail(std::string(all      ? "--all"
+                                : dryRun ? "--dry-run"
+                                         : "--json") +
+                    " belongs to an update; --list runs none");
+    }
     if (deviceGiven && emulateGiven) {
         return fail("--device and --emulate exclude each other");
     }
@@ -174,9 +250,17 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     if (list && verify) {
         return fail("--verify reads back an update; --list runs none");
     }
+    o.json = json;
+    o.all = all;
+    o.dryRun = dryRun;
     o.source = deviceGiven ? PortSource::Device : emulateGiven ? PortSource::Emulated : PortSource::Platform;
     o.command = list ? Command::List : Command::Flash;
     return result;
+}
+
+const emulator::Scenario& scenarioFor(const Options& options, int k) {
+    const auto own = options.deviceScenarios.find(k);
+    return own != options.deviceScenarios.end() ? own->second : options.scenario;
 }
 
 std::string standInNote() {

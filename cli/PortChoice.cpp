@@ -4,6 +4,7 @@
 
 #include "midi/MidiDriver.h"
 #include "midi/PortPreselect.h"
+#include "update/Texts.h"
 
 namespace velmora::cli {
 
@@ -157,6 +158,24 @@ PortChoice choosePort(const std::vector<std::string>& names, const std::optional
     }
     return {-1, std::to_string(found.size()) + " " + list + " ports are named " + quoted(*wanted) + " (" +
                     numbers + "); choose one by its number"};
+}
+
+std::vector<DevicePorts> findDevices(const PortLists& lists, std::vector<std::string>& unpaired) {
+    std::vector<DevicePorts> found;
+    for (int copy = 1; copy <= texts::kMaxInstances; ++copy) {
+        const DevicePorts d{copy, midi::preselect(lists.inputs, copy), midi::preselect(lists.outputs, copy)};
+        if (d.input >= 0 && d.output >= 0) {
+            found.push_back(d);
+        } else if (d.input >= 0 || d.output >= 0) {
+            const bool in = d.input >= 0;
+            const std::string& name = in ? lists.inputs[static_cast<std::size_t>(d.input)]
+                                         : lists.outputs[static_cast<std::size_t>(d.output)];
+            unpaired.push_back(std::string(in ? "MIDI IN " : "MIDI OUT ") + quoted(name) + " left out: no " +
+                               (in ? "MIDI OUT" : "MIDI IN") + " port goes by the names of copy " +
+                               std::to_string(copy));
+        }
+    }
+    return found;
 }
 
 std::string portListing(const PortLists& lists, int instance) {

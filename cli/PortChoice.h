@@ -35,6 +35,19 @@ struct PortChoice {
 PortChoice choosePort(const std::vector<std::string>& names, const std::optional<std::string>& wanted,
                       int instance, Direction direction);
 
+// A device --all updates: the two ports copy `instance` of the program would pre-select.
+struct DevicePorts {
+    int instance = 0;
+    int input = -1;
+    int output = -1;
+
+    bool operator==(const DevicePorts&) const = default;
+};
+
+// Every copy's pre-selection (copies 1 to 20) that finds a port each way, in copy order. A copy that finds a
+// port one way only adds a line to `unpaired`.
+std::vector<DevicePorts> findDevices(const PortLists& lists, std::vector<std::string>& unpaired);
+
 // A port name as it may be printed: the device chooses it, so control characters (C0, DEL, C1), bytes that
 // are not UTF-8 and the backslash are written as \xNN (\\ for the backslash); other characters stay.
 std::string printableName(std::string_view name);

@@ -208,7 +208,11 @@ void CUpdateCore::runUpdate(RunContext& run) {
     }
     run.pause(timing_.beginPause);
 
-    if (runFlashPlan(run) != 0 || (verify_ && verifyFlashPlan(run) != 0)) {
+    if (runFlashPlan(run) != 0) {
+        return;
+    }
+    run.report.verifyStarted = verify_;
+    if (verify_ && verifyFlashPlan(run) != 0) {
         return;
     }
 
