@@ -24,10 +24,10 @@ double CJsonSink::seconds(Clock::time_point at) const {
 }
 
 void CJsonSink::emit(nlohmann::json event) {
+    std::lock_guard lock(mutex_);  // taken first, so that the times of the lines never go back
     event["t"] = seconds(now_());
     // Port names come from the device: bytes that are not UTF-8 are replaced, never a reason to stop.
     const std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    std::lock_guard lock(mutex_);
     out_ << line << '\n';
     out_.flush();
 }

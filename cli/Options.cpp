@@ -271,8 +271,10 @@ std::string standInNote() {
 std::string helpText(std::string_view program) {
     std::string p(program);
     std::string text =
-        "Usage: " + p + " [PORTS] [--instance N] [--verify] [--timing-scale F]\n" + "       " + p +
-        " --list [--device PATH | --emulate[=SCENARIO]] [--instance N]\n" +
+        "Usage: " + p + " [PORTS] [--instance N] [--verify | --dry-run] [--json] [--timing-scale F]\n" +
+        "       " + p +
+        " --all [--emulate[=SCENARIO] [--emulated-devices N]] [--verify | --dry-run] [--json]\n" + "       " +
+        p + " --list [--device PATH | --emulate[=SCENARIO]] [--instance N]\n" +
         "\n"
         "Writes the built-in firmware onto a device over MIDI SysEx: the same nine-step update as the\n"
         "updater window, from a terminal or a script.\n"
@@ -287,9 +289,19 @@ std::string helpText(std::string_view program) {
         "  --emulate[=SCENARIO] the built-in emulated device instead of hardware; SCENARIO below\n"
         "  --instance N         look for the names copy N of the updater looks for: from 2 on, each name\n"
         "                       followed by \" (N)\" (1 to 20, default 1)\n"
+        "  --all                every device at once: each MIDI IN and MIDI OUT pair that one of the 20\n"
+        "                       copies of the updater would pre-select; lines start with the device's port\n"
+        "                       name, and a table of outcomes ends the output\n"
+        "  --emulated-devices N with --emulate: N emulated devices (1 to 20), named for copies 1 to N\n"
+        "  --emulate=SCENARIO@K SCENARIO for emulated device K only; may be given once per device, beside\n"
+        "                       one --emulate[=SCENARIO] for the others\n"
         "\n"
         "Other options:\n"
         "  --list               number the MIDI IN and MIDI OUT ports and mark the pre-selected ones\n"
+        "  --dry-run            identify the device and read its boot version, then say what an update\n"
+        "                       would do (steps, bytes, expected time); nothing is begun, erased or written\n"
+        "  --json               JSON Lines events on standard output (docs/json-events.md); the lines\n"
+        "                       meant for people go to standard error\n"
         "  --verify             after the last write, read every written region back (4 KiB reads) and\n"
         "                       compare it with the images; a difference fails the update, naming the\n"
         "                       image and the first differing address. Needs a device that answers reads\n"
@@ -305,8 +317,9 @@ std::string helpText(std::string_view program) {
         "on its flash is printed just before that last line, and a flash that does not hold the plan makes\n"
         "the run fail.\n"
         "\n"
-        "Exit status: 0 completed; 1 the update failed; 2 bad usage, or no port to use; 130 interrupted\n"
-        "(Ctrl-C, SIGTERM or SIGHUP: the update is stopped as closing the window stops it).\n"
+        "Exit status: 0 completed (a dry run: an update could run); 1 the update failed, or with --all any\n"
+        "device's; 2 bad usage, or no port to use; 130 interrupted (Ctrl-C, SIGTERM or SIGHUP: every update\n"
+        "is stopped as closing the window stops it).\n"
         "\n";
     if (carriesStandInImages()) {
         text += standInNote() + "\n";
