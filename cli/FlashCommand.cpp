@@ -112,10 +112,9 @@ bool chooseDevices(const Options& options, const PortLists& lists, std::ostream&
             err << "velmora-flash: " << line << '\n';
         }
         if (targets.empty()) {
-            err << "velmora-flash: no device found: no MIDI IN and MIDI OUT pair goes by the names of copies "
-                   "1 "
-                   "to "
-                << texts::kMaxInstances << " (see --list)\n";
+            err << "velmora-flash: no device found: no MIDI IN and MIDI OUT pair goes by the names of any "
+                   "copy "
+                << "from 1 to " << texts::kMaxInstances << " (see --list)\n";
         }
         return !targets.empty();
     }
@@ -425,12 +424,8 @@ int runFlash(const Options& options, const Output& o) {
         d->core->waitForWorker();
     }
 
-    bool anyFailed = false;
-    bool anyInterrupted = false;
     for (const auto& d : runs) {
         d->status = conclude(*d, options, interrupted, human, o.err);
-        anyFailed = anyFailed || (d->status != kExitCompleted && d->status != kExitInterrupted);
-        anyInterrupted = anyInterrupted || d->status == kExitInterrupted;
         if (sink) {
             emitResult(*sink, *d, options);
         }
@@ -439,10 +434,15 @@ int runFlash(const Options& options, const Output& o) {
         human << closingTable(runs);
         human.flush();
     }
-    if (!options.all) {
-        return runs.front()->status;
+    // Devices that all ended alike (completed, refused as unusable) give their status; otherwise any
+    // interruption, then any failure, decides.
+    const int first = runs.front()->status;
+    if (std::all_of(runs.begin(), runs.end(), [first](const auto& d) { return d->status == first; })) {
+        return first;
     }
-    return anyInterrupted ? kExitInterrupted : anyFailed ? kExitFailed : kExitCompleted;
+    const bool anyInterrupted =
+        std::any_of(runs.begin(), runs.end(), [](const auto& d) { return d->status == kExitInterrupted; });
+    return anyInterrupted ? kExitInterrupted : kExitFailed;
 }
 
 }  // namespace velmora::cli

@@ -90,7 +90,7 @@ void CJsonView::setProgressPos(int pos) {
           {"step_total", p.stepTotal},
           {"done", p.imageDone},
           {"total", p.imageTotal},
-          {"rate", p.bytesPerSecond ? nlohmann::json(std::round(*p.bytesPerSecond)) : nlohmann::json()},
+          {"rate", p.bytesPerSecond ? nlohmann::json(std::llround(*p.bytesPerSecond)) : nlohmann::json()},
           {"seconds_left", p.timeLeft ? nlohmann::json(p.timeLeft->count()) : nlohmann::json()}});
 }
 
