@@ -23,13 +23,15 @@ double CJsonSink::seconds(Clock::time_point at) const {
     return rounded(std::chrono::duration<double>(at - start_).count());
 }
 
-void CJsonSink::emit(nlohmann::json event) {
+Clock::time_point CJsonSink::emit(nlohmann::json event) {
     std::lock_guard lock(mutex_);  // taken first, so that the times of the lines never go back
-    event["t"] = seconds(now_());
+    const Clock::time_point stamp = now_();
+    event["t"] = seconds(stamp);
     // Port names come from the device: bytes that are not UTF-8 are replaced, never a reason to stop.
     const std::string line = event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     out_ << line << '\n';
     out_.flush();
+    return stamp;
 }
 
 nlohmann::json jsonEvent(const char* kind, const std::string& device) {
@@ -51,10 +53,10 @@ nlohmann::json jsonPlan() {
 CJsonView::CJsonView(CJsonSink& sink, std::string device, int input, int output)
     : sink_(sink), device_(std::move(device)), input_(input), output_(output) {}
 
-void CJsonView::emit(const char* kind, nlohmann::json fields) {
+Clock::time_point CJsonView::emit(const char* kind, nlohmann::json fields) {
     nlohmann::json event = jsonEvent(kind, device_);
     event.update(fields);
-    sink_.emit(std::move(event));
+    return sink_.emit(std::move(event));
 }
 
 void CJsonView::setStatusText(const std::string& text) {
@@ -83,15 +85,16 @@ void CJsonView::setProgressPos(int pos) {
     if (now - lastProgress_ < kProgressEvery) {
         return;
     }
-    lastProgress_ = now;
     const ProgressSnapshot p = meter_.snapshot(now);
-    emit("progress",
-         {{"step_done", p.stepDone},
-          {"step_total", p.stepTotal},
-          {"done", p.imageDone},
-          {"total", p.imageTotal},
-          {"rate", p.bytesPerSecond ? nlohmann::json(std::llround(*p.bytesPerSecond)) : nlohmann::json()},
-          {"seconds_left", p.timeLeft ? nlohmann::json(p.timeLeft->count()) : nlohmann::json()}});
+    // Spaced by the times the lines carry: waiting for the output must not bring two closer.
+    lastProgress_ =
+        emit("progress",
+             {{"step_done", p.stepDone},
+              {"step_total", p.stepTotal},
+              {"done", p.imageDone},
+              {"total", p.imageTotal},
+              {"rate", p.bytesPerSecond ? nlohmann::json(std::llround(*p.bytesPerSecond)) : nlohmann::json()},
+              {"seconds_left", p.timeLeft ? nlohmann::json(p.timeLeft->count()) : nlohmann::json()}});
 }
 
 void CJsonView::enableControl(ControlId /*id*/, bool /*enabled*/) {

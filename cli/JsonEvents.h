@@ -24,8 +24,8 @@ class CJsonSink {
     explicit CJsonSink(
         std::ostream& out, std::function<Clock::time_point()> now = [] { return Clock::now(); });
 
-    // Adds "t" and writes the event as one line.
-    void emit(nlohmann::json event);
+    // Adds "t" and writes the event as one line; returns the time it was stamped with.
+    Clock::time_point emit(nlohmann::json event);
     Clock::time_point now() const { return now_(); }
     double seconds(Clock::time_point at) const;
 
@@ -61,7 +61,7 @@ class CJsonView : public UpdateView {
     void requestRepeated(std::uint32_t address, bool timedOut, int count) override;
 
   private:
-    void emit(const char* kind, nlohmann::json fields);
+    Clock::time_point emit(const char* kind, nlohmann::json fields);
 
     CJsonSink& sink_;
     const std::string device_;
