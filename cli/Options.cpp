@@ -37,6 +37,16 @@ std::optional<int> parseInt(const std::string& text) {
     return value;
 }
 
+// A copy's number, 1 to the most copies that may run; nothing for anything else.
+std::optional<int> copyNumber(const std::string& text) {
+    const std::optional<int> n = parseInt(text);
+    return n && *n >= 1 && *n <= texts::kMaxInstances ? n : std::nullopt;
+}
+
+std::string outOfRange(const std::string& what, const std::string& value) {
+    return what + " from 1 to " + std::to_string(texts::kMaxInstances) + ", not \"" + value + "\"";
+}
+
 std::optional<double> parseDouble(const std::string& text) {
     double value = 0;
     const char* end = text.data() + text.size();
@@ -113,11 +123,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             std::string text = arg.size() > 9 ? arg.substr(10) : std::string();
             int device = 0;  // 0: every emulated device
             if (const std::size_t at = text.rfind('@'); at != std::string::npos) {
-                const std::optional<int> k = parseInt(text.substr(at + 1));
-                if (!k || *k < 1 || *k > texts::kMaxInstances) {
-                    return fail("--emulate=SCENARIO@K takes a device number K from 1 to " +
-                                std::to_string(texts::kMaxInstances) + ", not \"" + text.substr(at + 1) +
-                                "\"");
+                const std::optional<int> k = copyNumber(text.substr(at + 1));
+                if (!k) {
+                    return fail(
+                        outOfRange("--emulate=SCENARIO@K takes a device number K", text.substr(at + 1)));
                 }
                 device = *k;
                 text.resize(at);
@@ -176,20 +185,18 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             if (!once(instanceGiven)) {
                 return fail("--instance given twice");
             }
-            const std::optional<int> n = parseInt(*value);
-            if (!n || *n < 1 || *n > texts::kMaxInstances) {
-                return fail("--instance takes a number from 1 to " + std::to_string(texts::kMaxInstances) +
-                            ", not \"" + *value + "\"");
+            const std::optional<int> n = copyNumber(*value);
+            if (!n) {
+                return fail(outOfRange("--instance takes a number", *value));
             }
             o.instance = *n;
         } else if (name == "--emulated-devices") {
             if (!once(devicesGiven)) {
                 return fail("--emulated-devices given twice");
             }
-            const std::optional<int> n = parseInt(*value);
-            if (!n || *n < 1 || *n > texts::kMaxInstances) {
-                return fail("--emulated-devices takes a number from 1 to " +
-                            std::to_string(texts::kMaxInstances) + ", not \"" + *value + "\"");
+            const std::optional<int> n = copyNumber(*value);
+            if (!n) {
+                return fail(outOfRange("--emulated-devices takes a number", *value));
             }
             o.emulatedDevices = *n;
         } else {
