@@ -1,5 +1,6 @@
 #include "cli/JsonEvents.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "update/FlashPlan.h"
