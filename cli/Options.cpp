@@ -181,24 +181,16 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
                 return fail("--device given twice");
             }
             o.devicePath = *value;
-        } else if (name == "--instance") {
-            if (!once(instanceGiven)) {
-                return fail("--instance given twice");
+        } else if (name == "--instance" || name == "--emulated-devices") {
+            const bool instance = name == "--instance";
+            if (!once(instance ? instanceGiven : devicesGiven)) {
+                return fail(std::string(name) + " given twice");
             }
             const std::optional<int> n = copyNumber(*value);
             if (!n) {
-                return fail(outOfRange("--instance takes a number", *value));
+                return fail(outOfRange(std::string(name) + " takes a number", *value));
             }
-            o.instance = *n;
-        } else if (name == "--emulated-devices") {
-            if (!once(devicesGiven)) {
-                return fail("--emulated-devices given twice");
-            }
-            const std::optional<int> n = copyNumber(*value);
-            if (!n) {
-                return fail(outOfRange("--emulated-devices takes a number", *value));
-            }
-            o.emulatedDevices = *n;
+            (instance ? o.instance : o.emulatedDevices) = *n;
         } else {
             if (!once(scaleGiven)) {
                 return fail("--timing-scale given twice");
