@@ -1,8 +1,8 @@
 #include "cli/CConnection.h"
 
+#include "midi/PortPreselect.h"
 #include "midi/drivers/PlatformDriver.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
-#include "ui/Discovery.h"
 #ifdef VELMORA_HAVE_STREAM_DRIVER
 #include "midi/drivers/stream/StreamDriver.h"
 #endif
@@ -35,14 +35,18 @@ std::unique_ptr<CConnection> CConnection::open(const Options& options, std::stri
 #endif
         case PortSource::Emulated: {
             auto loopback = std::make_unique<midi::CLoopbackDriver>();
-            emulator::EmulatorConfig config;
-            // The device's own port name, as the copy it is meant for looks for it.
-            const std::string name = ui::candidatePortNames(options.instance).back();
-            config.inputName = name;
-            config.outputName = name;
-            config.scenario = options.scenario;
-            config.timeScale = options.timingScale;
-            c->device_ = std::make_unique<emulator::CEmulatedDevice>(*loopback, config);
+            for (int k = 1; k <= options.emulatedDevices; ++k) {
+                emulator::EmulatorConfig config;
+                // Each device's own port name, as the copy it is meant for looks for it; a lone device is
+                // named for the copy --instance chooses.
+                const int copy = options.emulatedDevices == 1 ? options.instance : k;
+                const std::string name = midi::candidatePortNames(copy).back();
+                config.inputName = name;
+                config.outputName = name;
+                config.scenario = scenarioFor(options, k);
+                config.timeScale = options.timingScale;
+                c->devices_.push_back(std::make_unique<emulator::CEmulatedDevice>(*loopback, config));
+            }
             c->driver_ = std::move(loopback);
             break;
         }
@@ -52,6 +56,15 @@ std::unique_ptr<CConnection> CConnection::open(const Options& options, std::stri
         return nullptr;
     }
     return c;
+}
+
+emulator::CEmulatedDevice* CConnection::device(const std::string& inputName) {
+    for (const auto& d : devices_) {
+        if (d->config().inputName == inputName) {
+            return d.get();
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace velmora::cli

@@ -1,10 +1,11 @@
 #pragma once
 // The MIDI driver an update runs on, as the options choose it: the platform's ports, a raw byte stream on a
-// path, or the built-in emulated device behind in-process ports. Owns the driver and the emulated device;
+// path, or the built-in emulated devices behind in-process ports. Owns the driver and the emulated devices;
 // whatever uses the driver must be gone before it is.
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/Options.h"
 #include "emulator/CEmulatedDevice.h"
@@ -22,14 +23,16 @@ class CConnection {
     CConnection& operator=(const CConnection&) = delete;
 
     midi::MidiDriver& driver() { return *driver_; }
-    // The emulated device, when there is one.
-    emulator::CEmulatedDevice* device() { return device_.get(); }
+    bool emulated() const { return !devices_.empty(); }
+    // The emulated device whose ports carry `inputName`; nullptr when none does.
+    emulator::CEmulatedDevice* device(const std::string& inputName);
 
   private:
     CConnection() = default;
 
     std::unique_ptr<midi::MidiDriver> driver_;
-    std::unique_ptr<emulator::CEmulatedDevice> device_;  // after the driver: stopped before it goes
+    std::vector<std::unique_ptr<emulator::CEmulatedDevice>>
+        devices_;  // after the driver: stopped before it goes
 };
 
 }  // namespace velmora::cli

@@ -8,6 +8,18 @@ namespace {
 using namespace std::chrono_literals;
 // A terminal redrawn for every 4 KiB block would spend more on drawing than the update spends on sending.
 constexpr auto kRedrawEvery = 100ms;
+
+// Views of devices updated at once share the streams: each line goes out whole.
+std::mutex& lineMutex() {
+    static std::mutex m;
+    return m;
+}
+
+void writeLine(std::ostream& out, const std::string& line) {
+    std::lock_guard lock(lineMutex());
+    out << line;
+    out.flush();
+}
 }  // namespace
 
 CTerminalView::CTerminalView(std::ostream& out, std::ostream& err, bool live, std::size_t columns,
@@ -18,6 +30,11 @@ void CTerminalView::selectPorts(int input, int output) {
     std::lock_guard lock(mutex_);
     input_ = input;
     output_ = output;
+}
+
+void CTerminalView::setPrefix(std::string prefix) {
+    std::lock_guard lock(mutex_);
+    prefix_ = std::move(prefix);
 }
 
 int CTerminalView::selectedInput() {
@@ -79,8 +96,7 @@ void CTerminalView::showError(const std::string& text) {
         error_ = text;
     }
     closeLine(true);
-    err_ << text << '\n';
-    err_.flush();
+    writeLine(err_, prefix_ + text + '\n');
 }
 
 void CTerminalView::stepStarted(int step, const FlashStep& row, bool skipped) {
@@ -151,8 +167,7 @@ void CTerminalView::closeLine(bool keep) {
 
 void CTerminalView::plainLine(const std::string& line) {
     lastPrinted_ = line;
-    out_ << line << '\n';
-    out_.flush();  // a log read while the update runs shows each line as it happens
+    writeLine(out_, prefix_ + line + '\n');  // flushed: a log read while the update runs shows each line
 }
 
 }  // namespace velmora::cli

@@ -25,6 +25,8 @@ class CTerminalView : public UpdateView {
         std::function<Clock::time_point()> now = [] { return Clock::now(); });
 
     void selectPorts(int input, int output);
+    // Put before every line and error message: the device's port name when several update at once.
+    void setPrefix(std::string prefix);
 
     void setStatusText(const std::string& text) override;
     void setStepText(const std::string& text) override;
@@ -60,6 +62,7 @@ class CTerminalView : public UpdateView {
     mutable std::mutex mutex_;
     int input_ = -1;
     int output_ = -1;
+    std::string prefix_;
     CProgressMeter meter_;
     std::string status_;
     bool inPlan_ = false;  // a plan step has begun

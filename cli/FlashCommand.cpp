@@ -1,14 +1,21 @@
 #include "cli/FlashCommand.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/CConnection.h"
 #include "cli/CTerminalView.h"
 #include "cli/Console.h"
+#include "cli/JsonEvents.h"
 #include "cli/PortChoice.h"
 #include "emulator/FlashVerdict.h"
+#include "emulator/WireModel.h"
 #include "firmware/FirmwareImages.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
@@ -56,16 +63,246 @@ std::string formatSeconds(std::chrono::milliseconds t) {
     return text;
 }
 
+constexpr const char* kNoBootVersion =
+    "the update ended before its first step: the device did not return its boot-region version";
+constexpr const char* kFlashDiffers = "the emulated device's flash does not hold what the update wrote";
+
 std::string portLabel(const std::vector<std::string>& names, int index) {
     return std::to_string(index) + " \"" + printableName(names[static_cast<std::size_t>(index)]) + "\"";
 }
 
+// One device's update: where it is, its view and its core, and how it ended.
+struct DeviceRun {
+    std::string name;  // its MIDI IN port's name
+    DevicePorts ports;
+    std::string prefix;  // before each of its lines: its port name when several update at once
+    emulator::CEmulatedDevice* emulated = nullptr;
+    std::unique_ptr<CTerminalView> terminal;  // without --json
+    std::unique_ptr<CJsonView> json;          // with --json
+    std::unique_ptr<CCommandLineCore> core;
+    std::atomic<bool> ended{false};
+    Clock::time_point started{};
+    Clock::time_point finished{};  // written before `ended`
+    int status = kExitFailed;      // the exit status of this device's outcome alone
+    const char* outcome = "failed";
+
+    double seconds() const { return std::chrono::duration<double>(finished - started).count(); }
+    std::optional<std::uint8_t> model() const {
+        const std::uint8_t code = core->replies().reportedDeviceCode();
+        return code != 0 ? std::optional<std::uint8_t>(code) : std::nullopt;
+    }
+};
+
+std::string hexModel(std::optional<std::uint8_t> model) {
+    char text[8] = "-";
+    if (model) {
+        std::snprintf(text, sizeof text, "0x%02X", *model);
+    }
+    return text;
+}
+
+// The ports of the device to update, or with --all of every device found; false when there is none to use
+// (said on `err`).
+bool chooseDevices(const Options& options, const PortLists& lists, std::ostream& err,
+                   std::vector<DevicePorts>& targets) {
+    if (options.all) {
+        std::vector<std::string> unpaired;
+        targets = findDevices(lists, unpaired);
+        for (const std::string& line : unpaired) {
+            err << "velmora-flash: " << line << '\n';
+        }
+        if (targets.empty()) {
+            err << "velmora-flash: no device found: no MIDI IN and MIDI OUT pair goes by the names of any "
+                   "copy "
+                << "from 1 to " << texts::kMaxInstances << " (see --list)\n";
+        }
+        return !targets.empty();
+    }
+    // A device path is one port each way, named after the path: nothing to choose.
+    const bool onePair = options.source == PortSource::Device;
+    const PortChoice in = onePair ? PortChoice{0, {}}
+                                  : choosePort(lists.inputs, options.input, options.instance, Direction::In,
+                                               lists.inputAddresses);
+    const PortChoice out = onePair ? PortChoice{0, {}}
+                                   : choosePort(lists.outputs, options.output, options.instance,
+                                                Direction::Out, lists.outputAddresses);
+    for (const PortChoice* c : {&in, &out}) {
+        if (!c->ok()) {
+            err << "velmora-flash: " << c->error << '\n';
+        }
+    }
+    targets = {DevicePorts{options.instance, in.index, out.index}};
+    return in.ok() && out.ok();
+}
+
+void announce(const DeviceRun& d, const PortLists& lists, std::ostream& human) {
+    human << d.prefix << "MIDI IN " << portLabel(lists.inputs, d.ports.input) << ", MIDI OUT "
+          << portLabel(lists.outputs, d.ports.output) << '\n';
+    if (d.emulated != nullptr) {
+        const std::string scenario = emulator::describeScenario(d.emulated->config().scenario);
+        human << d.prefix << "Emulated device: " << (scenario.empty() ? "default" : scenario) << '\n';
+    }
+}
+
 // The emulated device's own judgement of its flash, one line; true when it holds what the plan writes.
-bool printVerdict(CConnection& connection, const Output& o) {
-    const emulator::FlashVerdict verdict = connection.device()->verdict(emulator::builtInImages());
-    o.out << "Emulated device: " << verdict.summary << '\n';
-    o.out.flush();
+bool printVerdict(const DeviceRun& d, std::ostream& human) {
+    const emulator::FlashVerdict verdict = d.emulated->verdict(emulator::builtInImages());
+    human << d.prefix << "Emulated device: " << verdict.summary << '\n';
+    human.flush();
     return verdict.ok;
+}
+
+// What an update of this device would do: the steps, the bytes and the time the link model expects.
+emulator::ModelTime dryRunModel(const DeviceRun& d) {
+    const RunReport& run = d.core->lastRun();
+    // Real hardware is a USB-MIDI device; the emulated one says its own link and flash times.
+    const emulator::Link link =
+        d.emulated != nullptr ? d.emulated->config().scenario.link : emulator::Link::Usb;
+    const emulator::FlashTimes flash =
+        d.emulated != nullptr ? d.emulated->config().flashTimes : emulator::FlashTimes{};
+    return emulator::modelTime(emulator::linkSpeed(link), flash, run.bootRegionSkipped);
+}
+
+void printDryRun(const DeviceRun& d, const emulator::ModelTime& m, std::ostream& human) {
+    const bool skipped = d.core->lastRun().bootRegionSkipped;
+    human << d.prefix << "Dry run: device model " << hexModel(d.model()) << ", boot region "
+          << (skipped ? "already current: steps 4 and 5 would be skipped" : "would be written") << '\n';
+    for (int n = 1; n <= kFlashPlanSteps; ++n) {
+        const FlashStep& row = FlashPlan[static_cast<std::size_t>(n - 1)];
+        human << d.prefix << stepLine(n, row, skipped && row.address == 0) << '\n';
+    }
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "Would send %zu bytes in %d messages; the link and flash model expects %.1f s\n",
+                  m.bytesToDevice, m.messagesToDevice, m.totalSeconds());
+    human << d.prefix << line << d.prefix << "Dry run: nothing was begun, erased or written.\n";
+}
+
+// The outcome of one device's run, told as the single-device program always has; returns its exit status.
+int conclude(DeviceRun& d, const Options& options, bool interrupted, std::ostream& human, std::ostream& err) {
+    const RunReport& run = d.core->lastRun();
+    const std::string& p = d.prefix;
+    if (interrupted && run.result == RunReport::Result::Aborted) {
+        d.outcome = "interrupted";
+        if (d.terminal) {
+            d.terminal->endLiveLine(true);
+        }
+        err << p << "Interrupted: the update was stopped before it completed.\n";
+        return kExitInterrupted;
+    }
+    if (!d.core->workerStarted()) {
+        // Execute stopped before the update began; it has said why.
+        const bool portFailed = run.message == texts::kCantOpenOut || run.message == texts::kCantOpenIn;
+        const std::string reason = run.message == texts::kCantOpenOut  ? d.core->outPort().lastError()
+                                   : run.message == texts::kCantOpenIn ? d.core->inPort().lastError()
+                                                                       : std::string();
+        if (!reason.empty()) {
+            err << p << "velmora-flash: " << reason << '\n';
+        }
+        if (d.json) {
+            err << p << run.message << '\n';
+        }
+        // A stand-in build asked for hardware is refused like a port that cannot be used.
+        return portFailed || run.message == texts::kStandInRefused ? kExitUsage : kExitFailed;
+    }
+    if (run.result == RunReport::Result::Completed) {
+        if (d.terminal) {
+            d.terminal->endLiveLine(false);
+        }
+        if (options.dryRun) {
+            printDryRun(d, dryRunModel(d), human);
+            d.outcome = "completed";
+            return kExitCompleted;
+        }
+        if (run.verified) {
+            human << p << "Verify: every written region read back and matched ("
+                  << formatSeconds(run.verifyTime) << ")\n";
+        }
+        if (run.endStatus != 0) {
+            err << p << "velmora-flash: the device answered the closing request with status " << run.endStatus
+                << "; the update counts as completed\n";
+        }
+        // The emulated device can say what its flash holds; a real one can only be believed.
+        if (d.emulated != nullptr && !printVerdict(d, human)) {
+            err << p << "velmora-flash: " << kFlashDiffers << '\n';
+            return kExitFailed;
+        }
+        human << p << texts::kCompleted << '\n';
+        human.flush();
+        d.outcome = "completed";
+        return kExitCompleted;
+    }
+    if (d.terminal) {
+        d.terminal->endLiveLine(true);
+    } else if (!run.message.empty()) {
+        err << p << run.message << '\n';  // the terminal view has shown its error box already
+    }
+    if (run.message.empty()) {
+        // The one failure the window reports by its state alone: the controls come back, no message.
+        err << p << "velmora-flash: " << kNoBootVersion << '\n';
+    }
+    if (d.emulated != nullptr) {
+        printVerdict(d, human);
+    }
+    return kExitFailed;
+}
+
+void emitResult(CJsonSink& sink, const DeviceRun& d, const Options& options) {
+    const RunReport& run = d.core->lastRun();
+    const std::optional<std::uint8_t> model = d.model();
+    if (run.verifyStarted) {
+        nlohmann::json verify = jsonEvent("verify", d.name);
+        verify.update(
+            {{"passed", run.verified},
+             {"seconds", run.verified ? nlohmann::json(run.verifyTime.count() / 1000.0) : nlohmann::json()}});
+        sink.emit(std::move(verify));
+    }
+    if (options.dryRun && d.status == kExitCompleted) {
+        const emulator::ModelTime m = dryRunModel(d);
+        nlohmann::json plan = jsonEvent("dry-run", d.name);
+        plan.update({{"boot_region_skipped", run.bootRegionSkipped},
+                     {"bytes_to_send", m.bytesToDevice},
+                     {"messages_to_send", m.messagesToDevice},
+                     {"expected_seconds", std::round(m.totalSeconds() * 10) / 10}});
+        sink.emit(std::move(plan));
+    }
+    std::string message = run.message;
+    if (message.empty() && d.status != kExitCompleted && d.status != kExitInterrupted) {
+        message = run.result == RunReport::Result::Completed ? kFlashDiffers : kNoBootVersion;
+    }
+    nlohmann::json result = jsonEvent("result", d.name);
+    result.update({{"outcome", d.outcome},
+                   {"message", message.empty() ? nlohmann::json() : nlohmann::json(message)},
+                   {"exit_status", d.status},
+                   {"seconds", std::round(d.seconds() * 1000) / 1000},
+                   {"model", model ? nlohmann::json(*model) : nlohmann::json()},
+                   {"bytes_written", run.bytesWritten},
+                   {"resends", run.resends}});
+    sink.emit(std::move(result));
+}
+
+// After --all: one row per device.
+std::string closingTable(const std::vector<std::unique_ptr<DeviceRun>>& runs) {
+    std::size_t width = 6;
+    for (const auto& d : runs) {
+        width = std::max(width, printableName(d->name).size());
+    }
+    std::string table = "\n";
+    char row[96];
+    const auto add = [&](const std::string& name, const char* model, const char* outcome, const char* seconds,
+                         const char* resends) {
+        std::snprintf(row, sizeof row, "  %-5s  %-11s  %7s  %7s\n", model, outcome, seconds, resends);
+        table += name + std::string(width - name.size(), ' ') + row;
+    };
+    add("Device", "Model", "Outcome", "Seconds", "Resends");
+    for (const auto& d : runs) {
+        char seconds[16];
+        char resends[16];
+        std::snprintf(seconds, sizeof seconds, "%.1f", d->seconds());
+        std::snprintf(resends, sizeof resends, "%d", d->core->lastRun().resends);
+        add(printableName(d->name), hexModel(d->model()).c_str(), d->outcome, seconds, resends);
+    }
+    return table;
 }
 
 }  // namespace
@@ -95,99 +332,118 @@ int runFlash(const Options& options, const Output& o) {
         return kExitUsage;
     }
     const PortLists lists = readPortLists(connection->driver());
-    // A device path is one port each way, named after the path: nothing to choose.
-    const bool onePair = options.source == PortSource::Device;
-    const PortChoice in = onePair ? PortChoice{0, {}}
-                                  : choosePort(lists.inputs, options.input, options.instance, Direction::In,
-                                               lists.inputAddresses);
-    const PortChoice out = onePair ? PortChoice{0, {}}
-                                   : choosePort(lists.outputs, options.output, options.instance,
-                                                Direction::Out, lists.outputAddresses);
-    if (!in.ok() || !out.ok()) {
-        for (const PortChoice* c : {&in, &out}) {
-            if (!c->ok()) {
-                o.err << "velmora-flash: " << c->error << '\n';
-            }
-        }
+    std::vector<DevicePorts> targets;
+    if (!chooseDevices(options, lists, o.err, targets)) {
         return kExitUsage;
     }
-    o.out << "MIDI IN " << portLabel(lists.inputs, in.index) << ", MIDI OUT "
-          << portLabel(lists.outputs, out.index) << '\n';
-    if (connection->device() != nullptr) {
-        const std::string scenario = emulator::describeScenario(options.scenario);
-        o.out << "Emulated device: " << (scenario.empty() ? "default" : scenario) << '\n';
+    // With --json, standard output is nothing but events.
+    std::ostream& human = options.json ? o.err : o.out;
+    std::optional<CJsonSink> sink;
+    if (options.json) {
+        sink.emplace(o.out);
     }
-    o.out.flush();
 
-    CTerminalView view(o.out, o.err, o.live, o.columns);
-    view.selectPorts(in.index, out.index);
-    const Timing timing = options.timingScale < 1 ? Timing::scaled(options.timingScale) : Timing{};
-    CCommandLineCore core(connection->driver(), view, timing, [&waiter] { waiter.notifyEnded(); });
-    core.setVerify(options.verify);
-    core.startPolling();
-    core.onExecute();
-    if (!core.workerStarted()) {
-        // Execute stopped before the update began; it has said why.
-        const std::string message = view.error().value_or("");
-        const bool portFailed = message == texts::kCantOpenOut || message == texts::kCantOpenIn;
-        const std::string reason = message == texts::kCantOpenOut  ? core.outPort().lastError()
-                                   : message == texts::kCantOpenIn ? core.inPort().lastError()
-                                                                   : std::string();
-        if (!reason.empty()) {
-            o.err << "velmora-flash: " << reason << '\n';
+    std::vector<std::unique_ptr<DeviceRun>> runs;
+    for (const DevicePorts& t : targets) {
+        auto d = std::make_unique<DeviceRun>();
+        d->name = lists.inputs[static_cast<std::size_t>(t.input)];
+        d->ports = t;
+        d->prefix = options.all ? printableName(d->name) + ": " : std::string();
+        d->emulated = connection->device(d->name);
+        announce(*d, lists, human);
+        if (sink) {
+            nlohmann::json start = jsonEvent("start", d->name);
+            start.update(
+                {{"schema", kJsonSchema},
+                 {"program", "velmora-flash"},
+                 {"version", VELMORA_VERSION},
+                 {"ports",
+                  {{"in", {{"index", t.input}, {"name", d->name}}},
+                   {"out",
+                    {{"index", t.output}, {"name", lists.outputs[static_cast<std::size_t>(t.output)]}}}}},
+                 {"emulated", d->emulated
+                                  ? nlohmann::json(emulator::describeScenario(d->emulated->config().scenario))
+                                  : nlohmann::json()},
+                 {"dry_run", options.dryRun},
+                 {"verify", options.verify},
+                 {"plan", jsonPlan()}});
+            sink->emit(std::move(start));
         }
-        // A stand-in build asked for hardware is refused like a port that cannot be used.
-        return portFailed || message == texts::kStandInRefused ? kExitUsage : kExitFailed;
+        runs.push_back(std::move(d));
+    }
+    human.flush();
+
+    const Timing timing = options.timingScale < 1 ? Timing::scaled(options.timingScale) : Timing{};
+    // A live line only for one device on a terminal; several at once write whole lines.
+    const bool live = o.live && !options.all && !options.json;
+    for (const auto& d : runs) {
+        UpdateView* view = nullptr;
+        if (sink) {
+            d->json = std::make_unique<CJsonView>(*sink, d->name, d->ports.input, d->ports.output);
+            view = d->json.get();
+        } else {
+            d->terminal = std::make_unique<CTerminalView>(o.out, o.err, live, o.columns);
+            d->terminal->selectPorts(d->ports.input, d->ports.output);
+            d->terminal->setPrefix(d->prefix);
+            view = d->terminal.get();
+        }
+        DeviceRun& run = *d;
+        d->core = std::make_unique<CCommandLineCore>(connection->driver(), *view, timing, [&run, &waiter] {
+            run.finished = Clock::now();
+            run.ended.store(true);
+            waiter.notifyEnded();
+        });
+        d->core->setVerify(options.verify);
+        d->core->setDryRun(options.dryRun);
+        d->started = Clock::now();
+        d->core->startPolling();
+        d->core->onExecute();
+        if (!d->core->workerStarted()) {
+            d->finished = Clock::now();
+            d->ended.store(true);
+        }
     }
 
-    for (;;) {
-        const CRunWaiter::Wake wake = waiter.wait(kRefreshPeriod);
-        if (wake == CRunWaiter::Wake::Ended) {
+    bool interrupted = false;
+    const auto allEnded = [&runs] {
+        return std::all_of(runs.begin(), runs.end(), [](const auto& d) { return d->ended.load(); });
+    };
+    while (!allEnded()) {
+        if (waiter.wait(kRefreshPeriod) == CRunWaiter::Wake::Interrupted) {
+            // As closing the window: every device's ports closed, every worker released and waited for.
+            interrupted = true;
+            for (const auto& d : runs) {
+                d->core->abort();
+            }
             break;
         }
-        if (wake == CRunWaiter::Wake::Interrupted) {
-            // As closing the window: ports closed, the worker released and waited for.
-            core.abort();
-            core.waitForWorker();
-            view.endLiveLine(true);
-            o.err << "Interrupted: the update was stopped before it completed.\n";
-            o.err.flush();
-            return kExitInterrupted;
+        if (live) {
+            runs.front()->terminal->refresh();
         }
-        view.refresh();
     }
-    core.waitForWorker();
+    for (const auto& d : runs) {
+        d->core->waitForWorker();
+    }
 
-    const RunReport& run = core.lastRun();
-    if (run.result == RunReport::Result::Completed) {
-        view.endLiveLine(false);
-        if (run.verified) {
-            o.out << "Verify: every written region read back and matched (" << formatSeconds(run.verifyTime)
-                  << ")\n";
+    for (const auto& d : runs) {
+        d->status = conclude(*d, options, interrupted, human, o.err);
+        if (sink) {
+            emitResult(*sink, *d, options);
         }
-        if (run.endStatus != 0) {
-            o.err << "velmora-flash: the device answered the closing request with status " << run.endStatus
-                  << "; the update counts as completed\n";
-        }
-        // The emulated device can say what its flash holds; a real one can only be believed.
-        if (connection->device() != nullptr && !printVerdict(*connection, o)) {
-            o.err << "velmora-flash: the emulated device's flash does not hold what the update wrote\n";
-            return kExitFailed;
-        }
-        o.out << texts::kCompleted << '\n';
-        o.out.flush();
-        return kExitCompleted;
     }
-    view.endLiveLine(true);
-    if (run.message.empty()) {
-        // The one failure the window reports by its state alone: the controls come back, no message.
-        o.err << "velmora-flash: the update ended before its first step: the device did not return its "
-                 "boot-region version\n";
+    if (options.all) {
+        human << closingTable(runs);
+        human.flush();
     }
-    if (connection->device() != nullptr) {
-        printVerdict(*connection, o);
+    // Devices that all ended alike (completed, refused as unusable) give their status; otherwise any
+    // interruption, then any failure, decides.
+    const int first = runs.front()->status;
+    if (std::all_of(runs.begin(), runs.end(), [first](const auto& d) { return d->status == first; })) {
+        return first;
     }
-    return kExitFailed;
+    const bool anyInterrupted =
+        std::any_of(runs.begin(), runs.end(), [](const auto& d) { return d->status == kExitInterrupted; });
+    return anyInterrupted ? kExitInterrupted : kExitFailed;
 }
 
 }  // namespace velmora::cli

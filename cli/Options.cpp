@@ -37,6 +37,16 @@ std::optional<int> parseInt(const std::string& text) {
     return value;
 }
 
+// A copy's number, 1 to the most copies that may run; nothing for anything else.
+std::optional<int> copyNumber(const std::string& text) {
+    const std::optional<int> n = parseInt(text);
+    return n && *n >= 1 && *n <= texts::kMaxInstances ? n : std::nullopt;
+}
+
+std::string outOfRange(const std::string& what, const std::string& value) {
+    return what + " from 1 to " + std::to_string(texts::kMaxInstances) + ", not \"" + value + "\"";
+}
+
 std::optional<double> parseDouble(const std::string& text) {
     double value = 0;
     const char* end = text.data() + text.size();
@@ -71,6 +81,20 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     bool scaleGiven = false;
     bool deviceGiven = false;
     bool emulateGiven = false;
+    bool devicesGiven = false;
+    bool json = false;
+    bool all = false;
+    bool dryRun = false;
+    bool flagRepeated = false;
+    // A flag without a value: sets `given`, and `flagRepeated` when it was set already.
+    auto flag = [&flagRepeated](const std::string& arg, const char* name, bool& given) {
+        if (arg != name) {
+            return false;
+        }
+        flagRepeated = given;
+        given = true;
+        return true;
+    };
 
     for (std::size_t next = 0; next < args.size();) {
         const std::string& arg = args[next++];
@@ -88,23 +112,45 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             verify = o.verify = true;
             continue;
         }
-        if (matches(arg, "--emulate")) {
-            if (emulateGiven) {
-                return fail("--emulate given twice");
+        if (flag(arg, "--json", json) || flag(arg, "--all", all) || flag(arg, "--dry-run", dryRun)) {
+            if (flagRepeated) {
+                return fail(arg + " given twice");
             }
-            emulateGiven = true;
+            continue;
+        }
+        if (matches(arg, "--emulate")) {
             // The scenario is optional, so it is only ever taken from "--emulate=...".
-            const std::string text = arg.size() > 9 ? arg.substr(10) : std::string();
+            std::string text = arg.size() > 9 ? arg.substr(10) : std::string();
+            int device = 0;  // 0: every emulated device
+            if (const std::size_t at = text.rfind('@'); at != std::string::npos) {
+                const std::optional<int> k = copyNumber(text.substr(at + 1));
+                if (!k) {
+                    return fail(
+                        outOfRange("--emulate=SCENARIO@K takes a device number K", text.substr(at + 1)));
+                }
+                device = *k;
+                text.resize(at);
+            }
+            if (device == 0 ? emulateGiven : o.deviceScenarios.count(device) != 0) {
+                return fail(device == 0 ? std::string("--emulate given twice")
+                                        : "--emulate=...@" + std::to_string(device) + " given twice");
+            }
             const emulator::ScenarioParse parsed = emulator::parseScenario(text);
             if (!parsed.ok()) {
                 return fail("--emulate: " + parsed.error);
             }
-            o.scenario = parsed.scenario;
+            if (device == 0) {
+                emulateGiven = true;
+                o.scenario = parsed.scenario;
+            } else {
+                o.deviceScenarios[device] = parsed.scenario;
+            }
             continue;
         }
 
         std::string_view name;
-        for (std::string_view candidate : {"--in", "--out", "--device", "--instance", "--timing-scale"}) {
+        for (std::string_view candidate :
+             {"--in", "--out", "--device", "--instance", "--timing-scale", "--emulated-devices"}) {
             if (matches(arg, candidate)) {
                 name = candidate;
             }
@@ -135,16 +181,16 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
                 return fail("--device given twice");
             }
             o.devicePath = *value;
-        } else if (name == "--instance") {
-            if (!once(instanceGiven)) {
-                return fail("--instance given twice");
+        } else if (name == "--instance" || name == "--emulated-devices") {
+            const bool instance = name == "--instance";
+            if (!once(instance ? instanceGiven : devicesGiven)) {
+                return fail(std::string(name) + " given twice");
             }
-            const std::optional<int> n = parseInt(*value);
-            if (!n || *n < 1 || *n > texts::kMaxInstances) {
-                return fail("--instance takes a number from 1 to " + std::to_string(texts::kMaxInstances) +
-                            ", not \"" + *value + "\"");
+            const std::optional<int> n = copyNumber(*value);
+            if (!n) {
+                return fail(outOfRange(std::string(name) + " takes a number", *value));
             }
-            o.instance = *n;
+            (instance ? o.instance : o.emulatedDevices) = *n;
         } else {
             if (!once(scaleGiven)) {
                 return fail("--timing-scale given twice");
@@ -157,6 +203,35 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         }
     }
 
+    emulateGiven = emulateGiven || !o.deviceScenarios.empty();
+    if (!o.deviceScenarios.empty() && o.deviceScenarios.rbegin()->first > o.emulatedDevices) {
+        return fail("--emulate=...@" + std::to_string(o.deviceScenarios.rbegin()->first) + ": there " +
+                    (o.emulatedDevices == 1
+                         ? std::string("is 1 emulated device")
+                         : "are " + std::to_string(o.emulatedDevices) + " emulated devices") +
+                    " (--emulated-devices N)");
+    }
+    if (devicesGiven && !emulateGiven) {
+        return fail("--emulated-devices sets how many devices --emulate shows: use it with --emulate");
+    }
+    if (all && (o.input || o.output)) {
+        return fail("--all updates every device it finds; --in and --out choose one");
+    }
+    if (all && instanceGiven) {
+        return fail("--all looks for the names of every copy; --instance chooses one copy's");
+    }
+    if (all && deviceGiven) {
+        return fail("--all updates every device on the MIDI ports; --device is one device");
+    }
+    if (dryRun && verify) {
+        return fail("--dry-run writes nothing, so --verify has nothing to read back");
+    }
+    if (list && (all || dryRun || json)) {
+        return fail(std::string(all      ? "--all"
+                                : dryRun ? "--dry-run"
+                                         : "--json") +
+                    " belongs to an update; --list runs none");
+    }
     if (deviceGiven && emulateGiven) {
         return fail("--device and --emulate exclude each other");
     }
@@ -174,9 +249,17 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
     if (list && verify) {
         return fail("--verify reads back an update; --list runs none");
     }
+    o.json = json;
+    o.all = all;
+    o.dryRun = dryRun;
     o.source = deviceGiven ? PortSource::Device : emulateGiven ? PortSource::Emulated : PortSource::Platform;
     o.command = list ? Command::List : Command::Flash;
     return result;
+}
+
+const emulator::Scenario& scenarioFor(const Options& options, int k) {
+    const auto own = options.deviceScenarios.find(k);
+    return own != options.deviceScenarios.end() ? own->second : options.scenario;
 }
 
 std::string standInNote() {
@@ -187,8 +270,10 @@ std::string standInNote() {
 std::string helpText(std::string_view program) {
     std::string p(program);
     std::string text =
-        "Usage: " + p + " [PORTS] [--instance N] [--verify] [--timing-scale F]\n" + "       " + p +
-        " --list [--device PATH | --emulate[=SCENARIO]] [--instance N]\n" +
+        "Usage: " + p + " [PORTS] [--instance N] [--verify | --dry-run] [--json] [--timing-scale F]\n" +
+        "       " + p +
+        " --all [--emulate[=SCENARIO] [--emulated-devices N]] [--verify | --dry-run] [--json]\n" + "       " +
+        p + " --list [--device PATH | --emulate[=SCENARIO]] [--instance N]\n" +
         "\n"
         "Writes the built-in firmware onto a device over MIDI SysEx: the same nine-step update as the\n"
         "updater window, from a terminal or a script.\n"
@@ -204,9 +289,19 @@ std::string helpText(std::string_view program) {
         "  --emulate[=SCENARIO] the built-in emulated device instead of hardware; SCENARIO below\n"
         "  --instance N         look for the names copy N of the updater looks for: from 2 on, each name\n"
         "                       followed by \" (N)\" (1 to 20, default 1)\n"
+        "  --all                every device at once: each MIDI IN and MIDI OUT pair that one of the 20\n"
+        "                       copies of the updater would pre-select; lines start with the device's port\n"
+        "                       name, and a table of outcomes ends the output\n"
+        "  --emulated-devices N with --emulate: N emulated devices (1 to 20), named for copies 1 to N\n"
+        "  --emulate=SCENARIO@K SCENARIO for emulated device K only; may be given once per device, beside\n"
+        "                       one --emulate[=SCENARIO] for the others\n"
         "\n"
         "Other options:\n"
         "  --list               number the MIDI IN and MIDI OUT ports and mark the pre-selected ones\n"
+        "  --dry-run            identify the device and read its boot version, then say what an update\n"
+        "                       would do (steps, bytes, expected time); nothing is begun, erased or written\n"
+        "  --json               JSON Lines events on standard output (docs/json-events.md); the lines\n"
+        "                       meant for people go to standard error\n"
         "  --verify             after the last write, read every written region back (4 KiB reads) and\n"
         "                       compare it with the images; a difference fails the update, naming the\n"
         "                       image and the first differing address. Needs a device that answers reads\n"
@@ -222,8 +317,9 @@ std::string helpText(std::string_view program) {
         "on its flash is printed just before that last line, and a flash that does not hold the plan makes\n"
         "the run fail.\n"
         "\n"
-        "Exit status: 0 completed; 1 the update failed; 2 bad usage, or no port to use; 130 interrupted\n"
-        "(Ctrl-C, SIGTERM or SIGHUP: the update is stopped as closing the window stops it).\n"
+        "Exit status: 0 completed (a dry run: an update could run); 1 the update failed, or with --all any\n"
+        "device's; 2 bad usage, or no port to use; 130 interrupted (Ctrl-C, SIGTERM or SIGHUP: every update\n"
+        "is stopped as closing the window stops it).\n"
         "\n";
     if (carriesStandInImages()) {
         text += standInNote() + "\n";

@@ -2,6 +2,7 @@
 // What the command line asks for, parsed without touching a port, so that every way of calling the program
 // can be checked on plain strings.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +37,12 @@ struct Options {
     int instance = 1;             // the copy whose port names are looked for
     double timingScale = 1.0;     // protocol and emulator times multiplied by this
     bool verify = false;          // --verify: read every written region back before the update ends
+    bool json = false;            // --json: JSON Lines events on stdout, human output on stderr
+    bool all = false;             // --all: every device the program's copies would pre-select, at once
+    bool dryRun = false;          // --dry-run: identify and read the boot version, write nothing
+    int emulatedDevices = 1;      // --emulated-devices N: emulated devices named for copies 1 to N
+    // --emulate=SCENARIO@K: the scenario of emulated device K, instead of `scenario`.
+    std::map<int, emulator::Scenario> deviceScenarios;
 
     bool operator==(const Options&) const = default;
 };
@@ -49,6 +56,9 @@ struct ParsedArguments {
 
 inline constexpr const char* kTimingScaleOnlyEmulated =
     "--timing-scale is a test aid for the emulated device: use it with --emulate only";
+
+// The scenario emulated device `k` (1-based) runs.
+const emulator::Scenario& scenarioFor(const Options& options, int k);
 
 // `args` without the program's name.
 ParsedArguments parseArguments(const std::vector<std::string>& args);

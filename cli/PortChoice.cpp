@@ -3,7 +3,8 @@
 #include <algorithm>
 
 #include "midi/MidiDriver.h"
-#include "ui/Discovery.h"
+#include "midi/PortPreselect.h"
+#include "update/Texts.h"
 
 namespace velmora::cli {
 
@@ -18,8 +19,8 @@ const char* optionName(Direction d) {
 }
 
 std::string quoted(const std::string& s) {
-    // Appended rather than built with operator+: GCC 12 at -O3 warns falsely (-Wrestrict) about the latter.
-    std::string out(1, '"');
+    // Appended, not concatenated: GCC 12 at -O3 warns (-Wrestrict) about a copy that cannot overlap.
+    std::string out = "\"";
     out += printableName(s);
     out += '"';
     return out;
@@ -129,14 +130,14 @@ PortChoice choosePort(const std::vector<std::string>& names, const std::optional
         }
     }
     if (!wanted) {
-        const int index = ui::preselect(names, instance);
+        const int index = midi::preselect(names, instance);
         if (index >= 0) {
             return {index, {}};
         }
         if (names.empty()) {
             return {-1, "there is no " + list + " port"};
         }
-        return {-1, "no " + list + " port is named " + alternatives(ui::candidatePortNames(instance)) +
+        return {-1, "no " + list + " port is named " + alternatives(midi::candidatePortNames(instance)) +
                         "; choose one with " + optionName(direction) + " (see --list)"};
     }
     if (allDigits(*wanted)) {
@@ -171,6 +172,24 @@ PortChoice choosePort(const std::vector<std::string>& names, const std::optional
                     numbers + "); choose one by its number"};
 }
 
+std::vector<DevicePorts> findDevices(const PortLists& lists, std::vector<std::string>& unpaired) {
+    std::vector<DevicePorts> found;
+    for (int copy = 1; copy <= texts::kMaxInstances; ++copy) {
+        const DevicePorts d{copy, midi::preselect(lists.inputs, copy), midi::preselect(lists.outputs, copy)};
+        if (d.input >= 0 && d.output >= 0) {
+            found.push_back(d);
+        } else if (d.input >= 0 || d.output >= 0) {
+            const bool in = d.input >= 0;
+            const std::string& name = in ? lists.inputs[static_cast<std::size_t>(d.input)]
+                                         : lists.outputs[static_cast<std::size_t>(d.output)];
+            unpaired.push_back(std::string(in ? "MIDI IN " : "MIDI OUT ") + quoted(name) + " left out: no " +
+                               (in ? "MIDI OUT" : "MIDI IN") + " port goes by the names of copy " +
+                               std::to_string(copy));
+        }
+    }
+    return found;
+}
+
 std::string portListing(const PortLists& lists, int instance) {
     std::string out;
     auto section = [&out, instance](const char* title, const std::vector<std::string>& names,
@@ -180,7 +199,7 @@ std::string portListing(const PortLists& lists, int instance) {
             out += "     (none)\n";
             return;
         }
-        const int chosen = ui::preselect(names, instance);
+        const int chosen = midi::preselect(names, instance);
         for (std::size_t i = 0; i < names.size(); ++i) {
             out += static_cast<int>(i) == chosen ? "  * " : "    ";
             out += std::to_string(i) + "  " + printableName(names[i]);
@@ -193,7 +212,7 @@ std::string portListing(const PortLists& lists, int instance) {
     section("MIDI IN", lists.inputs, lists.inputAddresses);
     section("MIDI OUT", lists.outputs, lists.outputAddresses);
     out += "* the port used when none is named (names looked for, copy " + std::to_string(instance) +
-           "): " + alternatives(ui::candidatePortNames(instance)) + "\n";
+           "): " + alternatives(midi::candidatePortNames(instance)) + "\n";
     return out;
 }
 

@@ -18,8 +18,8 @@ struct PortLists {
     std::vector<std::string> outputs;
     // Beside each name, where the platform finds the port ("hw:1,0,0"); empty entries where it has no such
     // form.
-    std::vector<std::string> inputAddresses;
-    std::vector<std::string> outputAddresses;
+    std::vector<std::string> inputAddresses = {};
+    std::vector<std::string> outputAddresses = {};
 };
 
 // The names as the window's lists show them (whole), in the platform's order.
@@ -38,6 +38,19 @@ struct PortChoice {
 // `names`) that port, anything else an exact name; none is the pre-selection of copy `instance`.
 PortChoice choosePort(const std::vector<std::string>& names, const std::optional<std::string>& wanted,
                       int instance, Direction direction, const std::vector<std::string>& addresses = {});
+
+// A device --all updates: the two ports copy `instance` of the program would pre-select.
+struct DevicePorts {
+    int instance = 0;
+    int input = -1;
+    int output = -1;
+
+    bool operator==(const DevicePorts&) const = default;
+};
+
+// Every copy's pre-selection (copies 1 to 20) that finds a port each way, in copy order. A copy that finds a
+// port one way only adds a line to `unpaired`.
+std::vector<DevicePorts> findDevices(const PortLists& lists, std::vector<std::string>& unpaired);
 
 // A port name as it may be printed: the device chooses it, so control characters (C0, DEL, C1), bytes that
 // are not UTF-8 and the backslash are written as \xNN (\\ for the backslash); other characters stay.

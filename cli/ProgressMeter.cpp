@@ -143,6 +143,8 @@ ProgressSnapshot CProgressMeter::snapshot(Clock::time_point now) const {
     p.stepTotal = step_ > 0 ? stepBytes(row_) : 0;
     p.inStep = step_ > 0 ? std::chrono::duration_cast<std::chrono::milliseconds>(now - stepStart_)
                          : std::chrono::milliseconds(0);
+    p.imageDone = writeDone_;
+    p.imageTotal = writeTotal_;
     p.percent =
         writeTotal_ > 0 ? 100.0 * static_cast<double>(writeDone_) / static_cast<double>(writeTotal_) : 0;
     p.bytesPerSecond = lastRate_;

@@ -29,6 +29,8 @@ struct ProgressSnapshot {
     std::int64_t stepDone = 0;   // bytes of this step accepted (a write) or confirmed (an erase)
     std::int64_t stepTotal = 0;  // bytes of this step
     std::chrono::milliseconds inStep{0};
+    std::int64_t imageDone = 0;            // image bytes written so far, all steps together
+    std::int64_t imageTotal = 0;           // image bytes this update writes
     double percent = 0;                    // of the image bytes this update writes
     std::optional<double> bytesPerSecond;  // writes, over the last few seconds
     std::optional<std::chrono::seconds> timeLeft;

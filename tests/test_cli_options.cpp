@@ -85,6 +85,24 @@ INSTANTIATE_TEST_SUITE_P(
                     o.source = PortSource::Emulated;
                     o.instance = 3;
                 })},
+        GoodRow{"every device, as events, a dry run", {"--all", "--json", "--dry-run"}, make([](Options& o) {
+                    o.all = o.json = o.dryRun = true;
+                })},
+        GoodRow{"four emulated devices, one scenario for all, another for device 3",
+                {"--all", "--emulate=boot=1.00", "--emulated-devices", "4", "--emulate=refuse-block=5:32@3"},
+                make([](Options& o) {
+                    o = withScenario("boot=1.00");
+                    o.all = true;
+                    o.emulatedDevices = 4;
+                    o.deviceScenarios[3] = emulator::parseScenario("refuse-block=5:32").scenario;
+                })},
+        GoodRow{"a scenario for one device alone makes the devices emulated",
+                {"--emulated-devices=2", "--emulate=mode=off@2"},
+                make([](Options& o) {
+                    o.source = PortSource::Emulated;
+                    o.emulatedDevices = 2;
+                    o.deviceScenarios[2] = emulator::parseScenario("mode=off").scenario;
+                })},
         GoodRow{"help wins over anything else, even a bad option",
                 {"--in", "0", "--bogus", "-h"},
                 make([](Options& o) { o.command = Command::Help; })}),
@@ -155,6 +173,38 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"a timing scale on a device path",
                {"--device", "/dev/x", "--timing-scale=0.1"},
                kTimingScaleOnlyEmulated},
+        BadRow{"--all with a named port",
+               {"--all", "--in", "0"},
+               "--all updates every device it finds; --in and --out choose one"},
+        BadRow{"--all with one copy's names",
+               {"--all", "--instance", "2"},
+               "--all looks for the names of every copy; --instance chooses one copy's"},
+        BadRow{"--all with a device path",
+               {"--all", "--device", "/dev/x"},
+               "--all updates every device on the MIDI ports; --device is one device"},
+        BadRow{"no emulated device",
+               {"--emulate", "--emulated-devices", "0"},
+               "--emulated-devices takes a number from 1 to 20, not \"0\""},
+        BadRow{"more emulated devices than copies",
+               {"--emulate", "--emulated-devices", "21"},
+               "--emulated-devices takes a number from 1 to 20, not \"21\""},
+        BadRow{"emulated devices without --emulate",
+               {"--emulated-devices", "2"},
+               "--emulated-devices sets how many devices --emulate shows: use it with --emulate"},
+        BadRow{"a scenario for a device that is not there",
+               {"--emulate", "--emulated-devices", "2", "--emulate=silent@3"},
+               "--emulate=...@3: there are 2 emulated devices (--emulated-devices N)"},
+        BadRow{"a device number out of range",
+               {"--emulate=silent@0"},
+               "--emulate=SCENARIO@K takes a device number K from 1 to 20, not \"0\""},
+        BadRow{"one device's scenario twice",
+               {"--emulated-devices=3", "--emulate=silent@2", "--emulate=mode=off@2"},
+               "--emulate=...@2 given twice"},
+        BadRow{"a dry run has nothing to verify",
+               {"--dry-run", "--verify"},
+               "--dry-run writes nothing, so --verify has nothing to read back"},
+        BadRow{"--json with --list", {"--list", "--json"}, "--json belongs to an update; --list runs none"},
+        BadRow{"--all twice", {"--all", "--all"}, "--all given twice"},
         BadRow{"an unknown option", {"--bogus"}, "unknown option --bogus"},
         BadRow{"an option that only starts like a known one", {"--input", "0"}, "unknown option --input"},
         BadRow{"a stray argument", {"Velmora"}, "unexpected argument \"Velmora\""}),
@@ -162,8 +212,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HelpText, NamesEveryOptionTheParserAcceptsAndEveryScenarioKey) {
     const std::string help = helpText("velmora-flash");
-    for (const char* option : {"--in ", "--out ", "--device ", "--emulate[=SCENARIO]", "--instance ",
-                               "--timing-scale ", "--list", "--help"}) {
+    for (const char* option :
+         {"--in ", "--out ", "--device ", "--emulate[=SCENARIO]", "--instance ", "--timing-scale ", "--list",
+          "--help", "--all", "--json", "--dry-run", "--emulated-devices N", "--emulate=SCENARIO@K"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option << " is not documented";
     }
     EXPECT_NE(help.find(emulator::scenarioHelp()), std::string::npos) << "the scenario keys are missing";

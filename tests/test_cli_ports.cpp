@@ -203,5 +203,38 @@ TEST(PrintableName, NothingADeviceNamesItsPortCanSteerTheTerminal) {
     }
 }
 
+// --all: which ports make a device. A port taken by two devices, or an IN paired with another copy's OUT,
+// would send one device's update to another.
+struct DevicesRow {
+    const char* description;
+    PortLists lists;
+    std::vector<DevicePorts> expected;
+    std::size_t unpaired;
+};
+
+TEST(FindDevices, PairsEachCopysInWithItsOwnOut) {
+    const DevicesRow rows[] = {
+        {"none", {{"Synth"}, {"Synth"}}, {}, 0},
+        {"three copies, lists in different orders, another port between",
+         {{"Velmora", "Synth", "Velmora (3)", "Velmora (2)"}, {"Velmora (2)", "Velmora", "Velmora (3)"}},
+         {{1, 0, 1}, {2, 3, 0}, {3, 2, 2}},
+         0},
+        {"in and out by two of the accepted names still pair",
+         {{"USB Audio Device (2)"}, {"Velmora (2)"}},
+         {{2, 0, 0}},
+         0},
+        {"an IN with no OUT of its copy is left out and said",
+         {{"Velmora", "Velmora (2)"}, {"Velmora"}},
+         {{1, 0, 0}},
+         1},
+        {"copy 21's name is no copy's", {{"Velmora (21)"}, {"Velmora (21)"}}, {}, 0},
+    };
+    for (const DevicesRow& row : rows) {
+        std::vector<std::string> unpaired;
+        EXPECT_EQ(findDevices(row.lists, unpaired), row.expected) << row.description;
+        EXPECT_EQ(unpaired.size(), row.unpaired) << row.description;
+    }
+}
+
 }  // namespace
 }  // namespace velmora::cli

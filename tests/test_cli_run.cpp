@@ -13,12 +13,16 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "cli/JsonEvents.h"
 #include "cli/Options.h"
 #include "emulator/CEmulatedDevice.h"
 #include "firmware/FirmwareImages.h"
@@ -411,6 +415,187 @@ TEST(FlashProgram, AnUpdateThroughADevicePathWritesThePlanOrIsRefusedInAStandInB
     EXPECT_EQ(f.outLines().back(), texts::kCompleted);
     const auto verdict = pty.device().verdict(emulator::builtInImages());
     EXPECT_TRUE(verdict.ok) << verdict.summary;
+}
+
+// ---- --json, --all and --dry-run ----
+
+using nlohmann::json;
+
+struct JsonRow {
+    const char* description;
+    std::vector<std::string> args;
+    int status;
+    std::vector<std::string> outcomes;  // one per device, in the order found
+    std::string message;                // the first failed device's, "" when none failed
+};
+
+void PrintTo(const JsonRow& row, std::ostream* os) {
+    *os << row.description;
+}
+
+class JsonRun : public ::testing::TestWithParam<JsonRow> {};
+
+// Standard output must be nothing but events a program can read: every line parses, every event says which
+// device it is about, each device starts with `start` and ends with `result`, and the result agrees with the
+// exit status, the retry events and the rest.
+TEST_P(JsonRun, EveryLineIsAnEventAndTheResultsMatchTheExitStatus) {
+    const JsonRow& row = GetParam();
+    std::vector<std::string> args = {"--json", kScale};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Finished f = runProgram(args);
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.status, row.status) << f.err;
+
+    std::vector<std::string> devices;
+    std::map<std::string, std::vector<json>> byDevice;
+    double lastT = 0;
+    for (const std::string& line : f.outLines()) {
+        const json e = json::parse(line, nullptr, false);
+        ASSERT_TRUE(e.is_object()) << "not a JSON object: " << line;
+        ASSERT_TRUE(e.contains("device") && e.contains("event") && e["t"].is_number()) << line;
+        EXPECT_GE(e["t"].get<double>(), lastT) << "time went back: " << line;
+        lastT = e["t"].get<double>();
+        const std::string device = e["device"];
+        if (byDevice.count(device) == 0) {
+            devices.push_back(device);
+        }
+        byDevice[device].push_back(e);
+    }
+    ASSERT_EQ(devices.size(), row.outcomes.size()) << f.out;
+    std::string firstMessage;
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        const std::vector<json>& events = byDevice[devices[i]];
+        ASSERT_GE(events.size(), 2u);
+        EXPECT_EQ(events.front()["event"], "start");
+        EXPECT_EQ(events.front()["schema"], cli::kJsonSchema);
+        EXPECT_EQ(events.front()["plan"].size(), 9u);
+        const json& result = events.back();
+        ASSERT_EQ(result["event"], "result") << devices[i];
+        EXPECT_EQ(result["outcome"], row.outcomes[i]) << devices[i];
+        EXPECT_EQ(result["exit_status"] == 0, row.outcomes[i] == "completed") << devices[i];
+        if (firstMessage.empty() && result["message"].is_string()) {
+            firstMessage = result["message"];
+        }
+        int retries = 0;
+        int lastStep = 0;
+        double lastProgress = -1;
+        bool dryRunEvent = false;
+        for (const json& e : events) {
+            if (e["event"] == "retry") {
+                ++retries;
+                EXPECT_TRUE(e["reason"] == "refused" || e["reason"] == "time-out") << e;
+            } else if (e["event"] == "step") {
+                EXPECT_EQ(e["n"].get<int>(), ++lastStep) << "steps out of order";
+            } else if (e["event"] == "progress") {
+                // At most ten a second; the times are whole milliseconds.
+                EXPECT_GE(e["t"].get<double>() - lastProgress, 0.0995) << e;
+                lastProgress = e["t"];
+            } else if (e["event"] == "dry-run") {
+                dryRunEvent = true;
+                EXPECT_GT(e["bytes_to_send"].get<long>(), 0);
+            }
+        }
+        EXPECT_EQ(retries, result["resends"].get<int>()) << devices[i];
+        const bool dryRun = events.front()["dry_run"];
+        if (dryRun) {
+            EXPECT_EQ(lastStep, 0) << "a dry run began a step";
+            EXPECT_EQ(result["bytes_written"], 0);
+            EXPECT_EQ(dryRunEvent, row.outcomes[i] == "completed");
+        } else if (row.outcomes[i] == "completed") {
+            EXPECT_EQ(lastStep, 9);
+        }
+    }
+    EXPECT_EQ(firstMessage, row.message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, JsonRun,
+    ::testing::Values(
+        JsonRow{"a complete update", {"--emulate"}, 0, {"completed"}, ""},
+        JsonRow{"not in version-update mode", {"--emulate=mode=off"}, 1, {"failed"}, texts::kSetUpdateMode},
+        JsonRow{"a model code that is not accepted",
+                {"--emulate=model=0x61"},
+                1,
+                {"failed"},
+                texts::kIllegalDevice},
+        JsonRow{"block 5 refused 32 times",
+                {"--emulate=refuse-block=5:32"},
+                1,
+                {"failed"},
+                texts::kTransferError},
+        JsonRow{"a device that never answers", {"--emulate=silent"}, 1, {"failed"}, texts::kTimeOut1},
+        JsonRow{"a lost answer and a refused erase, recovered",
+                {"--emulate=drop-block=3:1,refuse-erase=2:2"},
+                0,
+                {"completed"},
+                ""},
+        JsonRow{"no boot version",
+                {"--emulate=bad-read"},
+                1,
+                {"failed"},
+                "the update ended before its first step: the device did not return its boot-region version"},
+        JsonRow{"a block stored wrong, found by --verify",
+                {"--emulate=corrupt-block=100", "--verify"},
+                1,
+                {"failed"},
+                "Verify failed: image 129 differs at 0x05F800"},
+        JsonRow{"a block stored wrong, found by the emulated device",
+                {"--emulate=corrupt-block=100"},
+                1,
+                {"failed"},
+                "the emulated device's flash does not hold what the update wrote"},
+        JsonRow{"a dry run", {"--emulate", "--dry-run"}, 0, {"completed"}, ""},
+        JsonRow{"a dry run of a device of another model",
+                {"--emulate=model=0x61", "--dry-run"},
+                1,
+                {"failed"},
+                texts::kIllegalDevice},
+        JsonRow{"three devices, the second failing, the others carrying on",
+                {"--all", "--emulate", "--emulated-devices=3", "--emulate=refuse-block=5:32@2"},
+                1,
+                {"completed", "failed", "completed"},
+                texts::kTransferError},
+        JsonRow{"three devices dry run",
+                {"--all", "--emulate", "--emulated-devices=3", "--dry-run"},
+                0,
+                {"completed", "completed", "completed"},
+                ""}),
+    [](const auto& row) { return "row" + std::to_string(row.index); });
+
+TEST(FlashProgram, AllPrefixesEveryLineWithItsDeviceAndEndsWithATable) {
+    const Finished f = runProgram({"--all", "--emulate", "--emulated-devices", "2", kScale});
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.status, 0) << f.err;
+    const Lines lines = f.outLines();
+    const auto table = std::find(lines.begin(), lines.end(), "");
+    ASSERT_NE(table, lines.end()) << f.out;
+    for (auto l = lines.begin(); l != table; ++l) {
+        EXPECT_TRUE(l->rfind("Velmora: ", 0) == 0 || l->rfind("Velmora (2): ", 0) == 0) << *l;
+    }
+    EXPECT_EQ(std::count(lines.begin(), table, "Velmora: Version update completed."), 1);
+    EXPECT_EQ(std::count(lines.begin(), table, "Velmora (2): Version update completed."), 1);
+    ASSERT_EQ(lines.end() - table, 4) << f.out;  // blank line, heading, one row each
+    EXPECT_EQ(table[2].substr(0, 29), "Velmora      0x63   completed");
+    EXPECT_EQ(table[3].substr(0, 29), "Velmora (2)  0x63   completed");
+}
+
+// Ctrl-C must stop every device, not just the one the program happened to look at.
+TEST(FlashProgram, CtrlCStopsEveryDeviceAndEachResultSaysSo) {
+    // The last device's seventh step has begun: every device is writing.
+    const std::string step7 = R"x({"address":143360,"device":"Velmora (3)","event":"step","kind":"write")x";
+    const Finished f =
+        runProgram({"--all", "--json", "--emulate", "--emulated-devices", "3", "--timing-scale=0.2"},
+                   {SIGINT, step7}, 120s);
+    ASSERT_FALSE(f.hung) << "the program did not end after the signal";
+    EXPECT_EQ(f.status, 130);
+    int interrupted = 0;
+    for (const std::string& line : f.outLines()) {
+        const json e = json::parse(line, nullptr, false);
+        ASSERT_TRUE(e.is_object()) << line;
+        interrupted += e["event"] == "result" && e["outcome"] == "interrupted" ? 1 : 0;
+    }
+    EXPECT_EQ(interrupted, 3) << f.out;
+    EXPECT_LT(f.afterSignal, 20s);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -654,6 +655,114 @@ TEST_F(ExecuteTest, WorkerThatCannotStartGivesTheControlsBackWithATransferError)
     EXPECT_EQ(view.events(), expected);
     EXPECT_FALSE(local.busy());
 }
+
+// ---- dry run, and the hooks velmora-flash reports from ----
+
+// Keeps the hooks apart from the window's events, whose exact sequences are compared above.
+class HookView : public RecordingView {
+  public:
+    void deviceIdentified(std::uint8_t code) override {
+        std::lock_guard lock(mutex);
+        hooks.push_back("identified:" + std::to_string(code));
+    }
+    void requestRepeated(std::uint32_t address, bool timedOut, int count) override {
+        std::lock_guard lock(mutex);
+        hooks.push_back("repeat:" + std::to_string(address) + (timedOut ? " time-out " : " refused ") +
+                        std::to_string(count));
+    }
+    Events recorded() const {
+        std::lock_guard lock(mutex);
+        return hooks;
+    }
+
+  private:
+    mutable std::mutex mutex;
+    Events hooks;
+};
+
+struct HookCase {
+    const char* what;
+    const char* scenario;
+    bool dryRun;
+    RunReport::Result result;
+    bool bootSkipped;
+    Events hooks;
+};
+
+void PrintTo(const HookCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class Hooks : public ::testing::TestWithParam<HookCase> {};
+
+TEST_P(Hooks, DryRunWritesNothingAndRepeatsAreReportedOncePerResend) {
+    const HookCase& c = GetParam();
+    const auto parsed = emulator::parseScenario(std::string(c.scenario) + "link=none");
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    midi::CLoopbackDriver driver;
+    emulator::EmulatorConfig config;
+    config.scenario = parsed.scenario;
+    config.timeScale = 0;
+    emulator::CEmulatedDevice device(driver, config);
+    HookView view;
+    CUpdateCore core(driver, view, timeoutTiming());
+    core.setDryRun(c.dryRun);
+    core.startPolling();
+    core.onExecute();
+    ASSERT_TRUE(waitUntilIdle(core)) << "the run never ended";
+    core.waitForWorker();
+
+    EXPECT_EQ(core.lastRun().result, c.result);
+    EXPECT_EQ(core.lastRun().bootRegionSkipped, c.bootSkipped);
+    EXPECT_EQ(view.recorded(), c.hooks);
+    const Events hooks = view.recorded();
+    EXPECT_EQ(core.lastRun().resends, std::count_if(hooks.begin(), hooks.end(), [](const std::string& h) {
+                  return h.rfind("repeat:", 0) == 0;
+              }));
+    const emulator::EmulatorCounters n = device.counters();
+    if (c.dryRun) {
+        // A dry run must leave a device exactly as it found it.
+        EXPECT_EQ(n.begin + n.erase + n.write + n.end, 0);
+        EXPECT_EQ(device.flash(), device.initialFlash());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Hooks,
+    ::testing::Values(
+        HookCase{"dry run, boot region to be written",
+                 "",
+                 true,
+                 RunReport::Result::Completed,
+                 false,
+                 {"identified:99"}},
+        HookCase{"dry run, boot region current",
+                 "boot=1.00,",
+                 true,
+                 RunReport::Result::Completed,
+                 true,
+                 {"identified:99"}},
+        HookCase{
+            "dry run, wrong model", "model=0x41,", true, RunReport::Result::Failed, false, {"identified:65"}},
+        HookCase{"dry run, silent device", "silent,", true, RunReport::Result::Failed, false, {}},
+        HookCase{"dry run, boot version unreadable",
+                 "bad-read,",
+                 true,
+                 RunReport::Result::Failed,
+                 false,
+                 {"identified:99"}},
+        HookCase{"erase refused twice",
+                 "refuse-erase=2:2,",
+                 false,
+                 RunReport::Result::Completed,
+                 false,
+                 {"identified:99", "repeat:4177920 refused 1", "repeat:4177920 refused 2"}},
+        HookCase{"block answer lost once",
+                 "drop-block=3:1,",
+                 false,
+                 RunReport::Result::Completed,
+                 false,
+                 {"identified:99", "repeat:4186112 time-out 1"}}));
 
 }  // namespace
 }  // namespace velmora

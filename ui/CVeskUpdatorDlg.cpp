@@ -13,11 +13,11 @@
 #include <utility>
 #include <vector>
 
+#include "midi/PortPreselect.h"
 #include "ui/AppIcon.h"
 #include "ui/CAboutDlg.h"
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
-#include "ui/Discovery.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
@@ -42,7 +42,7 @@ void fillList(QComboBox& list, const std::vector<std::string>& names, int instan
         list.addItem(fromUtf8(name));
     }
     // Adding to an empty list selects its first entry; a list without a match must show no selection.
-    list.setCurrentIndex(preselect(names, instanceNumber));
+    list.setCurrentIndex(midi::preselect(names, instanceNumber));
 }
 
 template <typename Widget>
@@ -189,8 +189,8 @@ QWidget* CVeskUpdatorDlg::control(int id) const {
 }
 
 void CVeskUpdatorDlg::populateDeviceLists() {
-    fillList(*midiOut_, portNames(core_->outPort()), instanceNumber_);
-    fillList(*midiIn_, portNames(core_->inPort()), instanceNumber_);
+    fillList(*midiOut_, midi::portNames(core_->outPort()), instanceNumber_);
+    fillList(*midiIn_, midi::portNames(core_->inPort()), instanceNumber_);
 }
 
 void CVeskUpdatorDlg::onRescan() {

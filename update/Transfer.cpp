@@ -76,6 +76,7 @@ int writeBlock(RunContext& run, const std::uint8_t* data, std::uint32_t address,
         }
         ++failures;
         ++run.report.resends;
+        run.view.requestRepeated(address, failure == Outcome::TimedOut, failures);
         run.pause(run.timing.retryPause);
     }
 }
@@ -200,6 +201,7 @@ int eraseRegion(RunContext& run, std::uint32_t address, std::uint32_t size) {
         }
         ++failures;
         ++run.report.resends;
+        run.view.requestRepeated(address, false, failures);
         run.pause(run.timing.retryPause);
     }
 }
@@ -230,6 +232,7 @@ int runFlashPlan(RunContext& run) {
         return -1;
     }
     run.bootRegionWritten = needBootRegion;
+    run.report.bootRegionSkipped = !needBootRegion;
     for (int n = 1; n <= kFlashPlanSteps; ++n) {
         const FlashStep& row = FlashPlan[static_cast<std::size_t>(n - 1)];
         run.view.setStepText(texts::stepCounter(n, kFlashPlanSteps));

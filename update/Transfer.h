@@ -37,6 +37,9 @@ struct RunReport {
     int resends = 0;                // erases and blocks sent again
     std::int64_t bytesWritten = 0;  // image bytes the device accepted
     bool verified = false;          // the written regions were read back and matched
+    bool verifyStarted = false;     // the run got as far as reading the written regions back
+    // The boot region's version matched: its two steps are left out.
+    bool bootRegionSkipped = false;
     std::chrono::milliseconds verifyTime{0};
 };
 

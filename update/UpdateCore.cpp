@@ -169,12 +169,22 @@ void CUpdateCore::runUpdate(RunContext& run) {
     // Taken before the check: a rejected code stays the one replies are matched on until the next run.
     const std::uint8_t code = identity.answer.deviceCode;
     sender_.setDeviceCode(code);
+    view_.deviceIdentified(code);
     if (std::find(AcceptedDeviceCodes.begin(), AcceptedDeviceCodes.end(), code) ==
         AcceptedDeviceCodes.end()) {
         run.fail(texts::kIllegalDevice);
         return;
     }
     sender_.setHostIdentityModel(code);
+    if (dryRun_) {
+        bool needBootRegion = true;
+        if (checkBootRegion(run, needBootRegion) == 0) {
+            run.report.bootRegionSkipped = !needBootRegion;
+            run.report.result = RunReport::Result::Completed;
+            run.restoreControls();
+        }
+        return;
+    }
 
     run.send([this] { return sender_.sendBeginUpdateRequest(); });
     view_.setStatusText(texts::kErasing);
@@ -198,7 +208,11 @@ void CUpdateCore::runUpdate(RunContext& run) {
     }
     run.pause(timing_.beginPause);
 
-    if (runFlashPlan(run) != 0 || (verify_ && verifyFlashPlan(run) != 0)) {
+    if (runFlashPlan(run) != 0) {
+        return;
+    }
+    run.report.verifyStarted = verify_;
+    if (verify_ && verifyFlashPlan(run) != 0) {
         return;
     }
 

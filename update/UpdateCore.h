@@ -45,6 +45,9 @@ class CUpdateCore {
     // Read every written region back before the EndUpdateRequest (the command line's --verify). Set it
     // before Execute.
     void setVerify(bool verify) { verify_ = verify; }
+    // Stop each run after the identity and the boot-version read: nothing is begun, erased or written. A run
+    // that gets that far counts as completed (the command line's --dry-run). Set it before Execute.
+    void setDryRun(bool dryRun) { dryRun_ = dryRun; }
     void restoreControls();
     void enableExecute(bool enabled);
 
@@ -76,6 +79,7 @@ class CUpdateCore {
     std::atomic<int> busy_{0};
     std::atomic<bool> aborted_{false};
     bool verify_ = false;
+    bool dryRun_ = false;
     RunReport report_;  // the worker's while it runs
     std::thread worker_;
 };

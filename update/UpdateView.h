@@ -6,6 +6,7 @@
 // effect, in order, when they return. After the owner has called CUpdateCore::abort() they must return
 // without waiting for the owner's thread, which may by then be waiting for the worker to end.
 
+#include <cstdint>
 #include <string>
 
 #include "update/FlashPlan.h"
@@ -33,6 +34,10 @@ class UpdateView {
 
     // For views that show more than the dialog does: step n (1-based) of the plan begins, or is skipped.
     virtual void stepStarted(int /*step*/, const FlashStep& /*row*/, bool /*skipped*/) {}
+    // The device answered the identity request with model code `code`, accepted or not.
+    virtual void deviceIdentified(std::uint8_t /*code*/) {}
+    // The erase or block at `address` is sent again, the `count`-th time, after a refusal or a time-out.
+    virtual void requestRepeated(std::uint32_t /*address*/, bool /*timedOut*/, int /*count*/) {}
 };
 
 }  // namespace velmora

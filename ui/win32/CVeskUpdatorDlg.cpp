@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/Discovery.h"
+#include "midi/PortPreselect.h"
 #include "ui/win32/CAboutDlg.h"
 #include "ui/win32/ResourceIds.h"
 #include "ui/win32/WideText.h"
@@ -30,7 +30,7 @@ void fillList(HWND list, const std::vector<std::string>& names, int instanceNumb
         ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(name).c_str()));
     }
     // -1 clears the field: a list without a match shows no selection.
-    ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(preselect(names, instanceNumber)), 0);
+    ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(midi::preselect(names, instanceNumber)), 0);
 }
 
 BOOL CALLBACK endOwnedDialog(HWND window, LPARAM owner) {
@@ -181,8 +181,8 @@ bool CVeskUpdatorDlg::onPaint() {
 }
 
 void CVeskUpdatorDlg::populateDeviceLists() {
-    fillList(item(VELMORA_IDC_MIDI_OUT), portNames(core_->outPort()), instanceNumber_);
-    fillList(item(VELMORA_IDC_MIDI_IN), portNames(core_->inPort()), instanceNumber_);
+    fillList(item(VELMORA_IDC_MIDI_OUT), midi::portNames(core_->outPort()), instanceNumber_);
+    fillList(item(VELMORA_IDC_MIDI_IN), midi::portNames(core_->inPort()), instanceNumber_);
 }
 
 void CVeskUpdatorDlg::onRescan() {

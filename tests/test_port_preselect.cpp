@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/Discovery.h"
+#include "midi/PortPreselect.h"
 
-namespace velmora::ui {
+namespace velmora::midi {
 namespace {
 
 // "USB オーディオ デバイス" in UTF-8, as ports report names inside the program.
@@ -86,4 +86,4 @@ TEST(CandidatePortNames, CopyOneUsesTheAcceptedNamesUnchanged) {
 }
 
 }  // namespace
-}  // namespace velmora::ui
+}  // namespace velmora::midi

@@ -8,7 +8,7 @@
 
 #include "emulator/CEmulatedDevice.h"
 
-namespace velmora::bench {
+namespace velmora::emulator {
 
 struct ModelTime {
     int messagesToDevice = 0;
@@ -25,6 +25,6 @@ struct ModelTime {
 
 // One update of the whole plan with every request answered the first time; the boot region's two steps
 // left out when bootSkipped.
-ModelTime modelTime(const emulator::LinkSpeed& link, const emulator::FlashTimes& flash, bool bootSkipped);
+ModelTime modelTime(const LinkSpeed& link, const FlashTimes& flash, bool bootSkipped);
 
-}  // namespace velmora::bench
+}  // namespace velmora::emulator

@@ -1,11 +1,12 @@
 #pragma once
-// Which entry of a port list the dialog pre-selects. Qt-free, so the rule can be checked on plain names.
+// Which entry of a port list the dialog pre-selects. Used by the dialog and by velmora-flash; the rule can be
+// checked on plain names.
 
 #include <array>
 #include <string>
 #include <vector>
 
-namespace velmora::ui {
+namespace velmora::midi {
 
 // The names the device's ports go by, in the order they are tried. The first, "USB オーディオ デバイス", is
 // what a Japanese system calls a USB audio device; port names are UTF-8 inside the program, so it is spelled
@@ -36,4 +37,4 @@ std::vector<std::string> portNames(const Port& port) {
     return names;
 }
 
-}  // namespace velmora::ui
+}  // namespace velmora::midi

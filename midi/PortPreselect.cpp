@@ -1,10 +1,10 @@
-#include "ui/Discovery.h"
+#include "midi/PortPreselect.h"
 
 #include <algorithm>
 
 #include "midi/MidiDriver.h"
 
-namespace velmora::ui {
+namespace velmora::midi {
 
 std::vector<std::string> candidatePortNames(int instanceNumber) {
     std::vector<std::string> candidates;
@@ -33,4 +33,4 @@ int preselect(const std::vector<std::string>& names, int instanceNumber) {
     return selected;
 }
 
-}  // namespace velmora::ui
+}  // namespace velmora::midi

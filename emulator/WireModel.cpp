@@ -1,4 +1,4 @@
-#include "bench/WireModel.h"
+#include "emulator/WireModel.h"
 
 #include <algorithm>
 #include <array>
@@ -11,7 +11,7 @@
 #include "update/Messages.h"
 #include "update/Transfer.h"
 
-namespace velmora::bench {
+namespace velmora::emulator {
 
 namespace {
 
@@ -22,10 +22,10 @@ constexpr std::uint32_t kSectorSize = 0x1000;
 
 }  // namespace
 
-ModelTime modelTime(const emulator::LinkSpeed& link, const emulator::FlashTimes& flash, bool bootSkipped) {
+ModelTime modelTime(const LinkSpeed& link, const FlashTimes& flash, bool bootSkipped) {
     ModelTime m;
     const std::uint8_t model = AcceptedDeviceCodes[0];
-    const std::size_t status = emulator::statusAnswer(model, 0).size();
+    const std::size_t status = statusAnswer(model, 0).size();
     auto exchange = [&m, status](std::size_t request, std::size_t answer = 0) {
         ++m.messagesToDevice;
         ++m.messagesFromDevice;
@@ -33,10 +33,10 @@ ModelTime modelTime(const emulator::LinkSpeed& link, const emulator::FlashTimes&
         m.bytesFromDevice += answer != 0 ? answer : status;
     };
 
-    exchange(kIdentityRequestLength, emulator::identityAnswer(model, {'0', '.', '9', '9'}).size());
+    exchange(kIdentityRequestLength, identityAnswer(model, {'0', '.', '9', '9'}).size());
     exchange(kBeginEndLength);
     const std::vector<std::uint8_t> version(kBootVersionLength);
-    exchange(sysex::kReadRequestLength, emulator::readAnswer(model, version, false).size());
+    exchange(sysex::kReadRequestLength, readAnswer(model, version, false).size());
     for (const FlashStep& row : FlashPlan) {
         if (bootSkipped && row.address == 0) {
             continue;
@@ -67,4 +67,4 @@ ModelTime modelTime(const emulator::LinkSpeed& link, const emulator::FlashTimes&
     return m;
 }
 
-}  // namespace velmora::bench
+}  // namespace velmora::emulator
