@@ -17,7 +17,7 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;  // bad arguments, or no port to use
 inline constexpr int kExitInterrupted = 130;
 
-enum class Command { Flash, List, Help };
+enum class Command { Flash, List, Help, Version };
 
 // Where the ports come from.
 enum class PortSource {
@@ -54,6 +54,8 @@ inline constexpr const char* kTimingScaleOnlyEmulated =
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 std::string helpText(std::string_view program);
+// "PROGRAM VERSION": the version the package carries.
+std::string versionText(std::string_view program);
 // Said by --help and --list in a build whose firmware images are generated filler.
 std::string standInNote();
 
