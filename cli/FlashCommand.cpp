@@ -19,6 +19,7 @@
 #include "firmware/FirmwareImages.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
+#include "velmora/Version.h"
 
 namespace velmora::cli {
 
@@ -356,7 +357,7 @@ int runFlash(const Options& options, const Output& o) {
             start.update(
                 {{"schema", kJsonSchema},
                  {"program", "velmora-flash"},
-                 {"version", VELMORA_VERSION},
+                 {"version", kVersion},
                  {"ports",
                   {{"in", {{"index", t.input}, {"name", d->name}}},
                    {"out",

@@ -5,6 +5,7 @@
 
 #include "firmware/FirmwareImages.h"
 #include "update/Texts.h"
+#include "velmora/Version.h"
 
 namespace velmora::cli {
 
@@ -67,10 +68,16 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         return result;
     };
 
-    // Whoever asks for help gets it, whatever else the line holds.
+    // Whoever asks for help gets it, whatever else the line holds; then whoever asks for the version.
     for (const std::string& arg : args) {
         if (arg == "--help" || arg == "-h") {
             o.command = Command::Help;
+            return result;
+        }
+    }
+    for (const std::string& arg : args) {
+        if (arg == "--version") {
+            o.command = Command::Version;
             return result;
         }
     }
@@ -267,6 +274,10 @@ std::string standInNote() {
            "updates only the emulated device (--emulate) and refuses every other port.\n";
 }
 
+std::string versionText(std::string_view program) {
+    return std::string(program) + " " + kVersion + "\n";
+}
+
 std::string helpText(std::string_view program) {
     std::string p(program);
     std::string text =
@@ -309,6 +320,7 @@ std::string helpText(std::string_view program) {
         "  --timing-scale F     test aid, with --emulate only: every protocol time, and the emulated\n"
         "                       device's times, multiplied by F (0 < F <= 1)\n"
         "  -h, --help           this text\n"
+        "  --version            the program's version\n"
         "\n"
         "Progress: on a terminal, one line kept up to date (step, what it does, bytes of the step, share of\n"
         "the image bytes written, rate, time left). Otherwise one line per step (\"Step 4/9: ...\") and per\n"

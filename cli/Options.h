@@ -18,7 +18,7 @@ inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;  // bad arguments, or no port to use
 inline constexpr int kExitInterrupted = 130;
 
-enum class Command { Flash, List, Help };
+enum class Command { Flash, List, Help, Version };
 
 // Where the ports come from.
 enum class PortSource {
@@ -64,6 +64,8 @@ const emulator::Scenario& scenarioFor(const Options& options, int k);
 ParsedArguments parseArguments(const std::vector<std::string>& args);
 
 std::string helpText(std::string_view program);
+// "PROGRAM VERSION": the version the package carries.
+std::string versionText(std::string_view program);
 // Said by --help and --list in a build whose firmware images are generated filler.
 std::string standInNote();
 

@@ -21,6 +21,9 @@ int main(int argc, char** argv) {
         case Command::Help:
             std::cout << helpText("velmora-flash");
             return kExitCompleted;
+        case Command::Version:
+            std::cout << versionText("velmora-flash");
+            return kExitCompleted;
         case Command::List:
             return runList(parsed.options, output);
         case Command::Flash:

@@ -105,7 +105,13 @@ INSTANTIATE_TEST_SUITE_P(
                 })},
         GoodRow{"help wins over anything else, even a bad option",
                 {"--in", "0", "--bogus", "-h"},
-                make([](Options& o) { o.command = Command::Help; })}),
+                make([](Options& o) { o.command = Command::Help; })},
+        GoodRow{"the version, whatever else the line holds",
+                {"--list", "--bogus", "--version"},
+                make([](Options& o) { o.command = Command::Version; })},
+        GoodRow{"help wins over the version", {"--version", "--help"}, make([](Options& o) {
+                    o.command = Command::Help;
+                })}),
     [](const auto& row) { return "row" + std::to_string(row.index); });
 
 struct BadRow {
@@ -212,9 +218,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HelpText, NamesEveryOptionTheParserAcceptsAndEveryScenarioKey) {
     const std::string help = helpText("velmora-flash");
-    for (const char* option :
-         {"--in ", "--out ", "--device ", "--emulate[=SCENARIO]", "--instance ", "--timing-scale ", "--list",
-          "--help", "--all", "--json", "--dry-run", "--emulated-devices N", "--emulate=SCENARIO@K"}) {
+    for (const char* option : {"--in ", "--out ", "--device ", "--emulate[=SCENARIO]", "--instance ",
+                               "--timing-scale ", "--list", "--help", "--version", "--all", "--json",
+                               "--dry-run", "--emulated-devices N", "--emulate=SCENARIO@K"}) {
         EXPECT_NE(help.find(option), std::string::npos) << option << " is not documented";
     }
     EXPECT_NE(help.find(emulator::scenarioHelp()), std::string::npos) << "the scenario keys are missing";

@@ -606,6 +606,14 @@ void TestUpdaterDialog::aboutEntryOpensTheAboutBoxWithTheProductTitle() {
         QVERIFY(!box->aboutLine()->text().isEmpty());
         QVERIFY(box->aboutLine()->fontMetrics().horizontalAdvance(box->aboutLine()->text()) <=
                 box->aboutLine()->width());
+        // The version sits beside the title, whole, and covers neither the title nor OK.
+        const QLabel* version = box->versionLabel();
+        QVERIFY(version->text().startsWith(QStringLiteral("Version ")));
+        QVERIFY(version->text().size() > 8);
+        QVERIFY(version->fontMetrics().horizontalAdvance(version->text()) <= version->width());
+        QVERIFY(!version->geometry().intersects(box->titleField()->geometry()));
+        QVERIFY(!version->geometry().intersects(box->okButton()->geometry()));
+        QVERIFY(version->geometry().top() < box->titleField()->geometry().bottom());
         // A build with filler images says so, so that nobody takes it for one that can update hardware.
         QCOMPARE(box->standInLine() != nullptr, carriesStandInImages());
         if (box->standInLine() != nullptr) {

@@ -10,6 +10,7 @@
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
 #include "update/Texts.h"
+#include "velmora/Version.h"
 
 namespace velmora::ui {
 
@@ -39,6 +40,12 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     palette.setColor(QPalette::Base, this->palette().color(QPalette::Window));
     title_->setPalette(palette);
     title_->setGeometry(du.rect(39, 19, 134, 14));
+
+    // Under OK, on the title's row: the title field keeps its own width.
+    version_ = new QLabel(QString::fromLatin1(labels::kAboutVersion) + QString::fromLatin1(kVersion), this);
+    version_->setObjectName(QStringLiteral("versionLabel"));
+    version_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    version_->setGeometry(du.rect(178, 24, 50, 8));
 
     line_ = new QLabel(QString::fromLatin1(labels::kAboutLine), this);
     line_->setObjectName(QStringLiteral("aboutLine"));

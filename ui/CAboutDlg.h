@@ -1,5 +1,6 @@
 #pragma once
-// The About box: the icon, the product's title in a read-only field, one line about the program, OK.
+// The About box: the icon, the product's title in a read-only field with the program's version beside it,
+// one line about the program, OK.
 
 #include <QDialog>
 
@@ -21,6 +22,8 @@ class CAboutDlg : public QDialog {
 
     QLineEdit* titleField() const { return title_; }
     QLabel* aboutLine() const { return line_; }
+    // The program's version, beside the title.
+    QLabel* versionLabel() const { return version_; }
     // The note that the build carries stand-in images; nullptr when it does not.
     QLabel* standInLine() const { return standIns_; }
     QPushButton* okButton() const { return ok_; }
@@ -30,6 +33,7 @@ class CAboutDlg : public QDialog {
     QLabel* icon_ = nullptr;
     QLineEdit* title_ = nullptr;
     QLabel* line_ = nullptr;
+    QLabel* version_ = nullptr;
     QLabel* standIns_ = nullptr;
     QPushButton* ok_ = nullptr;
 };

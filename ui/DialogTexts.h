@@ -12,6 +12,8 @@ inline constexpr const char* kRescan = "Rescan Device";
 inline constexpr const char* kAboutCaption = "About Velmora Updater";
 inline constexpr const char* kAboutLine = "Firmware updater for Velmora MIDI devices.";
 inline constexpr const char* kOk = "OK";
+// Beside the product title in the About box, followed by the program's version.
+inline constexpr const char* kAboutVersion = "Version ";
 // Shown in the About box of a build whose firmware images are generated filler.
 inline constexpr const char* kAboutStandIns = "Stand-in firmware: updates only the emulated device.";
 

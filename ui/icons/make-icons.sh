@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Draws the program's icon (a MIDI socket with an upward arrow) with ImageMagick and writes the sizes the
-# program carries. Run from anywhere; the PNGs are kept in the repository, so building needs no ImageMagick.
+# program carries (16-64) and the Linux package installs (16-256). Run from anywhere; the PNGs are kept in the
+# repository, so building needs no ImageMagick.
 set -euo pipefail
 cd "$(dirname "$0")"
 big=$(mktemp --suffix=.png)
@@ -13,7 +14,7 @@ convert -size 256x256 xc:none \
     -draw 'circle 78,156 78,142' -draw 'circle 146,156 146,142' \
     -fill '#f29b2e' -draw 'polygon 196,120 244,176 214,176 214,236 178,236 178,176 148,176' \
     "$big"
-for size in 16 32 64; do
+for size in 16 32 48 64 128 256; do
     convert "$big" -resize "${size}x${size}" -strip "velmora-$size.png"
 done
 # The Windows programs' icon resource: the same drawing at the sizes Windows asks for.
