@@ -4,12 +4,15 @@
 #include <QMessageBox>
 
 #include "ui/AppIcon.h"
+#include "ui/Language.h"
 #include "update/Texts.h"
 
 namespace velmora::app {
 
 CVeskUpdatorApp::CVeskUpdatorApp(int& argc, char** argv, std::string lockSuffix)
-    : QApplication(argc, argv), lockSuffix_(std::move(lockSuffix)) {}
+    : QApplication(argc, argv), lockSuffix_(std::move(lockSuffix)) {
+    ui::useLanguage(i18n::languageFromEnvironment());
+}
 
 CVeskUpdatorApp::~CVeskUpdatorApp() = default;
 
@@ -30,7 +33,7 @@ void CVeskUpdatorApp::refuse() {
     if (!lockFailure_.empty()) {
         QMessageBox box(
             QMessageBox::Critical, programName(),
-            QStringLiteral("Cannot start: ") + QString::fromStdString(lockFailure_) + QLatin1Char('.'),
+            QString::fromStdString(i18n::arg(i18n::translate("Dialog", "Cannot start: %1."), {lockFailure_})),
             QMessageBox::Ok);
         box.exec();
         return;

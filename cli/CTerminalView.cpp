@@ -50,7 +50,7 @@ int CTerminalView::selectedOutput() {
 void CTerminalView::setStatusText(const std::string& text) {
     std::lock_guard lock(mutex_);
     status_ = text;
-    if (text == texts::kCompleted) {
+    if (text == texts::shown(texts::kCompleted)) {
         // Held back: the owner prints it as the very last line, after anything it has to add.
         completed_ = true;
         return;

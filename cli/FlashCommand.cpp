@@ -228,7 +228,7 @@ int conclude(DeviceRun& d, const Options& options, bool interrupted, std::ostrea
             err << p << "velmora-flash: " << kFlashDiffers << '\n';
             return kExitFailed;
         }
-        human << p << texts::kCompleted << '\n';
+        human << p << texts::shown(texts::kCompleted) << '\n';
         human.flush();
         d.outcome = "completed";
         return kExitCompleted;

@@ -9,6 +9,7 @@
 #include "ui/AppIcon.h"
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
+#include "ui/Language.h"
 #include "update/Texts.h"
 #include "velmora/Version.h"
 
@@ -17,7 +18,7 @@ namespace velmora::ui {
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setWindowTitle(QString::fromLatin1(labels::kAboutCaption));
+    setWindowTitle(shownLabel(labels::kAboutCaption));
     setWindowIcon(appIcon());
     setFont(dialogFont());
     const DialogUnits du(font());
@@ -42,22 +43,22 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     title_->setGeometry(du.rect(39, 19, 134, 14));
 
     // Under OK, on the title's row: the title field keeps its own width.
-    version_ = new QLabel(QString::fromLatin1(labels::kAboutVersion) + QString::fromLatin1(kVersion), this);
+    version_ = new QLabel(shownLabel(labels::kAboutVersion) + QString::fromLatin1(kVersion), this);
     version_->setObjectName(QStringLiteral("versionLabel"));
     version_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     version_->setGeometry(du.rect(178, 24, 50, 8));
 
-    line_ = new QLabel(QString::fromLatin1(labels::kAboutLine), this);
+    line_ = new QLabel(shownLabel(labels::kAboutLine), this);
     line_->setObjectName(QStringLiteral("aboutLine"));
     line_->setGeometry(du.rect(40, 45, 188, 8));
 
     if (standIns) {
-        standIns_ = new QLabel(QString::fromLatin1(labels::kAboutStandIns), this);
+        standIns_ = new QLabel(shownLabel(labels::kAboutStandIns), this);
         standIns_->setObjectName(QStringLiteral("standInLine"));
         standIns_->setGeometry(du.rect(40, 56, 188, 8));
     }
 
-    ok_ = new QPushButton(QString::fromLatin1(labels::kOk), this);
+    ok_ = new QPushButton(shownLabel(labels::kOk), this);
     ok_->setObjectName(QStringLiteral("okButton"));
     ok_->setProperty("controlId", kOkId);
     ok_->setDefault(true);

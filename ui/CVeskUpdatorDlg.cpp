@@ -18,6 +18,7 @@
 #include "ui/CAboutDlg.h"
 #include "ui/DialogTexts.h"
 #include "ui/DialogUnits.h"
+#include "ui/Language.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
@@ -101,15 +102,15 @@ void CVeskUpdatorDlg::buildControls() {
     setFixedSize(du.size(239, 161));
 
     // Created in template order, which Qt also takes as the tab order.
-    execute_ = place(new QPushButton(QString::fromLatin1(labels::kExecute), this), "executeButton",
-                     controls::kExecute, du.rect(119, 138, 50, 16));
+    execute_ = place(new QPushButton(shownLabel(labels::kExecute), this), "executeButton", controls::kExecute,
+                     du.rect(119, 138, 50, 16));
     execute_->setDefault(true);
-    exit_ = place(new QPushButton(QString::fromLatin1(labels::kExit), this), "exitButton", controls::kExit,
+    exit_ = place(new QPushButton(shownLabel(labels::kExit), this), "exitButton", controls::kExit,
                   du.rect(182, 138, 50, 16));
-    midiInLabel_ = place(new QLabel(QString::fromLatin1(labels::kMidiIn), this), "midiInLabel", 0,
-                         du.rect(7, 7, 225, 8));
-    midiOutLabel_ = place(new QLabel(QString::fromLatin1(labels::kMidiOut), this), "midiOutLabel", 0,
-                          du.rect(7, 37, 225, 8));
+    midiInLabel_ =
+        place(new QLabel(shownLabel(labels::kMidiIn), this), "midiInLabel", 0, du.rect(7, 7, 225, 8));
+    midiOutLabel_ =
+        place(new QLabel(shownLabel(labels::kMidiOut), this), "midiOutLabel", 0, du.rect(7, 37, 225, 8));
 
     // The template's height of a list is that of the list opened; closed it is as tall as the style makes it.
     const int openHeight = du.y(115);
@@ -124,8 +125,8 @@ void CVeskUpdatorDlg::buildControls() {
     progress_ = place(new QProgressBar(this), "progressBar", controls::kProgress, du.rect(7, 107, 225, 14));
     progress_->setTextVisible(false);
     status_ = place(textField(this), "statusLine", controls::kStatus, du.rect(12, 91, 220, 12));
-    rescan_ = place(new QPushButton(QString::fromLatin1(labels::kRescan), this), "rescanButton",
-                    controls::kRescan, du.rect(145, 65, 87, 16));
+    rescan_ = place(new QPushButton(shownLabel(labels::kRescan), this), "rescanButton", controls::kRescan,
+                    du.rect(145, 65, 87, 16));
     step_ = place(textField(this), "stepCounter", controls::kStep, du.rect(12, 78, 29, 12));
 
     for (QPushButton* button : {exit_, rescan_}) {
@@ -138,7 +139,7 @@ void CVeskUpdatorDlg::buildControls() {
 }
 
 void CVeskUpdatorDlg::addAboutEntry() {
-    aboutAction_ = new QAction(QString::fromUtf8(texts::kAboutMenu), this);
+    aboutAction_ = new QAction(shownText(texts::kAboutMenu), this);
     aboutAction_->setObjectName(QStringLiteral("aboutAction"));
     connect(aboutAction_, &QAction::triggered, this, [this] { showAbout(); });
 #ifndef Q_OS_WIN
@@ -260,8 +261,7 @@ void CVeskUpdatorDlg::showError(const std::string& text) {
 }
 
 void CVeskUpdatorDlg::runErrorBox(const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(texts::kErrorCaption), text, QMessageBox::Ok,
-                    this);
+    QMessageBox box(QMessageBox::Critical, shownText(texts::kErrorCaption), text, QMessageBox::Ok, this);
     box.setWindowModality(Qt::WindowModal);  // the dialog takes no input until the box is answered
     activeBox_ = &box;
     boxRunner_(box);

@@ -1,20 +1,24 @@
 #pragma once
 // The fixed texts of the two dialogs' controls. The texts an update shows are in update/Texts.h.
 
+#include "i18n/Translate.h"
+
 namespace velmora::ui::labels {
 
-inline constexpr const char* kExecute = "Execute";
-inline constexpr const char* kExit = "Exit";
-inline constexpr const char* kMidiIn = "MIDI IN";
-inline constexpr const char* kMidiOut = "MIDI OUT";
-inline constexpr const char* kRescan = "Rescan Device";
+inline constexpr const char* kExecute = VELMORA_TEXT("Dialog", "Execute");
+inline constexpr const char* kExit = VELMORA_TEXT("Dialog", "Exit");
+inline constexpr const char* kMidiIn = VELMORA_TEXT("Dialog", "MIDI IN");
+inline constexpr const char* kMidiOut = VELMORA_TEXT("Dialog", "MIDI OUT");
+inline constexpr const char* kRescan = VELMORA_TEXT("Dialog", "Rescan Device");
 
-inline constexpr const char* kAboutCaption = "About Velmora Updater";
-inline constexpr const char* kAboutLine = "Firmware updater for Velmora MIDI devices.";
-inline constexpr const char* kOk = "OK";
+inline constexpr const char* kAboutCaption = VELMORA_TEXT("Dialog", "About Velmora Updater");
+inline constexpr const char* kAboutLine =
+    VELMORA_TEXT("Dialog", "Firmware updater for Velmora MIDI devices.");
+inline constexpr const char* kOk = VELMORA_TEXT("Dialog", "OK");
 // Beside the product title in the About box, followed by the program's version.
-inline constexpr const char* kAboutVersion = "Version ";
+inline constexpr const char* kAboutVersion = VELMORA_TEXT("Dialog", "Version ");
 // Shown in the About box of a build whose firmware images are generated filler.
-inline constexpr const char* kAboutStandIns = "Stand-in firmware: updates only the emulated device.";
+inline constexpr const char* kAboutStandIns =
+    VELMORA_TEXT("Dialog", "Stand-in firmware: updates only the emulated device.");
 
 }  // namespace velmora::ui::labels

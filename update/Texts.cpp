@@ -4,8 +4,25 @@
 
 namespace velmora::texts {
 
+namespace {
+
+constexpr const char* kContext = "Texts";
+
+std::string verifyText(const char* pattern, unsigned imageId, unsigned address, i18n::Language in) {
+    char where[16];
+    std::snprintf(where, sizeof where, "0x%06X", address);
+    return i18n::arg(i18n::translate(kContext, pattern, in), {std::to_string(imageId), where});
+}
+
+}  // namespace
+
+std::string shown(const char* text) {
+    return i18n::translate(kContext, text);
+}
+
 std::string dataTransmit(int offset, int total) {
-    return "Data transmit  " + std::to_string(offset) + " / " + std::to_string(total) + " ";
+    return i18n::arg(shown(VELMORA_TEXT("Texts", "Data transmit  %1 / %2 ")),
+                     {std::to_string(offset), std::to_string(total)});
 }
 
 std::string stepCounter(int step, int steps) {
@@ -20,25 +37,18 @@ std::string instanceTitle(int instanceNumber) {
 }
 
 std::string instanceLimit(int limit) {
-    return "It is forbidden to launch more than " + std::to_string(limit) + " instance of this application.";
+    return i18n::arg(
+        shown(VELMORA_TEXT("Texts", "It is forbidden to launch more than %1 instance of this application.")),
+        {std::to_string(limit)});
 }
 
-namespace {
-
-std::string verifyText(const char* what, unsigned imageId, unsigned address) {
-    char text[96];
-    std::snprintf(text, sizeof text, "Verify failed: image %u %s 0x%06X", imageId, what, address);
-    return text;
+std::string verifyFailed(unsigned imageId, unsigned address, i18n::Language in) {
+    return verifyText(VELMORA_TEXT("Texts", "Verify failed: image %1 differs at %2"), imageId, address, in);
 }
 
-}  // namespace
-
-std::string verifyFailed(unsigned imageId, unsigned address) {
-    return verifyText("differs at", imageId, address);
-}
-
-std::string verifyUnreadable(unsigned imageId, unsigned address) {
-    return verifyText("could not be read back at", imageId, address);
+std::string verifyUnreadable(unsigned imageId, unsigned address, i18n::Language in) {
+    return verifyText(VELMORA_TEXT("Texts", "Verify failed: image %1 could not be read back at %2"), imageId,
+                      address, in);
 }
 
 }  // namespace velmora::texts

@@ -137,10 +137,15 @@ RunContext::ReadBack RunContext::readFlash(std::uint32_t address, std::uint32_t 
     return {Outcome::Accepted, replies.readBackData() + r.answer.dataOffset + (spillBefore ? extra : 0)};
 }
 
-void RunContext::fail(const std::string& text) {
+void RunContext::fail(const char* text) {
+    fail(text, texts::shown(text));
+}
+
+void RunContext::fail(const std::string& english, const std::string& shown) {
     report.result = RunReport::Result::Failed;
-    report.message = text;
-    view.showError(text);
+    report.message = english;
+    report.shownMessage = shown;
+    view.showError(shown);
     restoreControls();
 }
 
@@ -181,7 +186,7 @@ int eraseRegion(RunContext& run, std::uint32_t address, std::uint32_t size) {
         run.view.setProgressRange(0, 10);
         run.send([&] { return run.sender.sendEraseRequest(run.sender.deviceCode(), address, size); });
         run.view.setProgressPos(1);
-        run.view.setStatusText(texts::kErasing);
+        run.view.setStatusText(texts::shown(texts::kErasing));
         switch (run.await(run.timing.replyTimeout, isStatusAnswer).outcome) {
             case Outcome::TimedOut:
                 run.fail(texts::kTimeOut3);  // an erase that went unanswered is never repeated
@@ -271,13 +276,15 @@ int verifyFlashPlan(RunContext& run) {
                 return -1;
             }
             if (back.outcome != Outcome::Accepted) {
-                run.fail(texts::verifyUnreadable(row.imageId, address));
+                run.fail(texts::verifyUnreadable(row.imageId, address, i18n::Language::English),
+                         texts::verifyUnreadable(row.imageId, address));
                 return -1;
             }
             const auto [got, want] = std::mismatch(back.data, back.data + n, image->data + offset);
             if (got != back.data + n) {
-                run.fail(
-                    texts::verifyFailed(row.imageId, address + static_cast<std::uint32_t>(got - back.data)));
+                const auto at = address + static_cast<std::uint32_t>(got - back.data);
+                run.fail(texts::verifyFailed(row.imageId, at, i18n::Language::English),
+                         texts::verifyFailed(row.imageId, at));
                 return -1;
             }
         }

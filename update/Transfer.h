@@ -32,9 +32,10 @@ enum class Outcome { Accepted, Refused, NotInUpdateMode, TimedOut, Aborted };
 struct RunReport {
     enum class Result { None, Completed, Failed, Aborted };
     Result result = Result::None;
-    std::string message;            // the error box's text; empty for a failed boot-region read-back
-    std::int32_t endStatus = 0;     // what answered the EndUpdateRequest
-    int resends = 0;                // erases and blocks sent again
+    std::string message;         // the error box's text in English; empty for a failed boot-region read-back
+    std::string shownMessage;    // the same as the box showed it, in the language chosen at start
+    std::int32_t endStatus = 0;  // what answered the EndUpdateRequest
+    int resends = 0;             // erases and blocks sent again
     std::int64_t bytesWritten = 0;  // image bytes the device accepted
     bool verified = false;          // the written regions were read back and matched
     bool verifyStarted = false;     // the run got as far as reading the written regions back
@@ -76,8 +77,10 @@ struct RunContext {
     // Reads `count` bytes of flash at `address` (a read of more than the device is known to answer: a device
     // that does not answer it fails the read, never passes it).
     ReadBack readFlash(std::uint32_t address, std::uint32_t count);
-    // Every failure but an abort: one error box, then the controls back.
-    void fail(const std::string& text);
+    // Every failure but an abort: one error box, then the controls back. `text` is one of texts::k...;
+    // a made text comes in English (for the report) and as shown.
+    void fail(const char* text);
+    void fail(const std::string& english, const std::string& shown);
     void pause(std::chrono::milliseconds length);
 };
 

@@ -39,13 +39,13 @@ void CUpdateCore::onReplyTick(std::uintptr_t core) {
 
 void CUpdateCore::onExecute() {
     if (busy()) {
-        view_.showError(texts::kInProgress);
+        view_.showError(texts::shown(texts::kInProgress));
         return;
     }
     // Execute's own refusals: the window says them; the report keeps them for owners that read it.
     const auto refuse = [this](const char* text) {
-        report_ = RunReport{RunReport::Result::Failed, text};
-        view_.showError(text);
+        report_ = RunReport{RunReport::Result::Failed, text, texts::shown(text)};
+        view_.showError(report_.shownMessage);
     };
     // Checked before any port opens: filler written over a real device's flash would leave it unusable.
     if (carriesStandInImages() && !driver_.reachesOnlyEmulatedDevices()) {
@@ -187,7 +187,7 @@ void CUpdateCore::runUpdate(RunContext& run) {
     }
 
     run.send([this] { return sender_.sendBeginUpdateRequest(); });
-    view_.setStatusText(texts::kErasing);
+    view_.setStatusText(texts::shown(texts::kErasing));
     const Outcome begin = run.await(timing_.replyTimeout, isStatusAnswer).outcome;
     if (begin == Outcome::TimedOut) {
         run.fail(texts::kTimeOut1);
@@ -227,7 +227,7 @@ void CUpdateCore::runUpdate(RunContext& run) {
     }
     run.report.endStatus = end.answer.status;
     run.report.result = RunReport::Result::Completed;
-    view_.setStatusText(texts::kCompleted);  // whatever status the device ended with
+    view_.setStatusText(texts::shown(texts::kCompleted));  // whatever status the device ended with
     run.restoreControls();
     enableExecute(false);
 }
