@@ -1,6 +1,7 @@
 // velmora-screenshots: renders the dialog at four moments (start, mid-update, completed, an error box up),
-// and the About box, to PNG files for the documentation, against the emulated device. Run on the offscreen
-// platform by scripts/screenshots; the one argument is the output directory.
+// and the About box, to PNG files for the documentation, against the emulated device; then the same in
+// Japanese, into files whose names end in "-ja". Run on the offscreen platform by scripts/screenshots; the
+// one argument is the output directory.
 //
 // The offscreen platform draws no window frames, so each picture gets a plain caption bar drawn here with the
 // window's own title and icon; everything inside it is the widget as Qt renders it.
@@ -23,6 +24,7 @@
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CVeskUpdatorDlg.h"
+#include "ui/Language.h"
 #include "update/Texts.h"
 
 namespace {
@@ -66,8 +68,11 @@ QImage withBox(QWidget& dialog, QWidget& box) {
     return image;
 }
 
+// "-ja" for the pictures in Japanese.
+QString suffix;
+
 bool save(const QImage& image, const QDir& dir, const char* name) {
-    const QString path = dir.filePath(QString::fromLatin1(name));
+    const QString path = dir.filePath(QString::fromLatin1(name) + suffix + QStringLiteral(".png"));
     if (!image.save(path)) {
         std::fprintf(stderr, "velmora-screenshots: cannot write %s\n", qPrintable(path));
         return false;
@@ -114,7 +119,7 @@ bool updatePictures(const QDir& dir) {
     ui::CVeskUpdatorDlg dialog(driver, 1, Timing::scaled(kScale));
     dialog.show();
     QTest::qWait(50);
-    if (!save(framed(dialog), dir, "updater-start.png")) {
+    if (!save(framed(dialog), dir, "updater-start")) {
         return false;
     }
 
@@ -122,23 +127,24 @@ bool updatePictures(const QDir& dir) {
     auto* progress = qobject_cast<QProgressBar*>(dialog.control(controls::kProgress));
     const bool middle = waitFor(
         [&] {
+            // Step 7 writes once its erase is done: the status line then says how far the data is.
             return text(dialog, controls::kStep) == QStringLiteral("7/9") &&
-                   text(dialog, controls::kStatus).startsWith(QStringLiteral("Data transmit")) &&
+                   text(dialog, controls::kStatus) != ui::shownText(texts::kErasing) &&
                    progress->value() * 5 >= progress->maximum() * 2;
         },
         120000);
-    if (!middle || !save(framed(dialog), dir, "updater-progress.png")) {
+    if (!middle || !save(framed(dialog), dir, "updater-progress")) {
         std::fprintf(stderr, "velmora-screenshots: the update never reached the middle of step 7\n");
         return false;
     }
 
-    const QString completed = QString::fromLatin1(texts::kCompleted);
+    const QString completed = ui::shownText(texts::kCompleted);
     if (!waitFor([&] { return text(dialog, controls::kStatus) == completed; }, 120000)) {
         std::fprintf(stderr, "velmora-screenshots: the update did not complete\n");
         return false;
     }
     QTest::qWait(50);
-    return save(framed(dialog), dir, "updater-completed.png");
+    return save(framed(dialog), dir, "updater-completed");
 }
 
 bool errorPicture(const QDir& dir) {
@@ -150,7 +156,7 @@ bool errorPicture(const QDir& dir) {
     dialog.setBoxRunner([&](QMessageBox& box) {
         box.show();
         QTest::qWait(50);
-        saved = save(withBox(dialog, box), dir, "updater-error.png");
+        saved = save(withBox(dialog, box), dir, "updater-error");
     });
     dialog.show();
     QTest::qWait(50);
@@ -168,7 +174,7 @@ bool aboutPicture(const QDir& dir) {
     ui::CAboutDlg about(&dialog);
     about.show();
     QTest::qWait(50);
-    return save(framed(about), dir, "updater-about.png");
+    return save(framed(about), dir, "updater-about");
 }
 
 }  // namespace
@@ -185,5 +191,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmora-screenshots: cannot make %s\n", qPrintable(dir.path()));
         return 1;
     }
-    return updatePictures(dir) && errorPicture(dir) && aboutPicture(dir) ? 0 : 1;
+    for (const auto language : {i18n::Language::English, i18n::Language::Japanese}) {
+        ui::useLanguage(language);
+        suffix = language == i18n::Language::Japanese ? QStringLiteral("-ja") : QString();
+        if (!updatePictures(dir) || !errorPicture(dir) || !aboutPicture(dir)) {
+            return 1;
+        }
+    }
+    return 0;
 }

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "i18n/EmbeddedTs.h"
-#include "i18n/Translate.h"
 
 namespace velmora::i18n {
 
@@ -132,8 +131,9 @@ bool parseTs(std::string_view xml, std::vector<Message>& messages, std::string& 
         error = "not a TS file";
         return false;
     }
+    std::size_t parsed = 0;  // where the last whole context ended
     for (Element context = element(xml, "context", 0, xml.size()); context.end != std::string_view::npos;
-         context = element(xml, "context", context.end, xml.size())) {
+         parsed = context.end, context = element(xml, "context", context.end, xml.size())) {
         const std::size_t base = static_cast<std::size_t>(context.text.data() - xml.data());
         const std::size_t limit = base + context.text.size();
         const Element name = element(xml, "name", base, limit);
@@ -142,8 +142,9 @@ bool parseTs(std::string_view xml, std::vector<Message>& messages, std::string& 
             error = lineOf(xml, base) + ": a context without a readable name";
             return false;
         }
+        std::size_t messagesEnd = base;
         for (Element message = element(xml, "message", base, limit); message.end != std::string_view::npos;
-             message = element(xml, "message", message.end, limit)) {
+             messagesEnd = message.end, message = element(xml, "message", message.end, limit)) {
             const std::size_t at = static_cast<std::size_t>(message.text.data() - xml.data());
             const std::size_t stop = at + message.text.size();
             if (message.attributes.find("numerus=\"yes\"") != std::string_view::npos) {
@@ -162,6 +163,16 @@ bool parseTs(std::string_view xml, std::vector<Message>& messages, std::string& 
                 messages.push_back(std::move(m));
             }
         }
+        if (xml.substr(messagesEnd, limit - messagesEnd).find("<message") != std::string_view::npos) {
+            error = lineOf(xml, messagesEnd) + ": a message that does not end";
+            return false;
+        }
+    }
+    // A file cut short must not pass for one with fewer texts.
+    if (xml.find("<context", parsed) != std::string_view::npos ||
+        xml.find("</TS>", parsed) == std::string_view::npos) {
+        error = lineOf(xml, parsed) + ": the file ends inside a context";
+        return false;
     }
     return true;
 }
@@ -184,7 +195,10 @@ const std::vector<Message>& builtInJapanese() {
 }
 
 void useLanguageOfEnvironment() {
-    const Language language = languageFromEnvironment();
+    useBuiltIn(languageFromEnvironment());
+}
+
+void useBuiltIn(Language language) {
     if (language == Language::English) {
         use(language, nullptr);
         return;

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "i18n/Translate.h"
+
 namespace velmora::i18n {
 
 struct Message {
@@ -23,7 +25,9 @@ bool parseTs(std::string_view xml, std::vector<Message>& messages, std::string& 
 // Every message of every embedded TS file (all Japanese).
 const std::vector<Message>& builtInJapanese();
 
-// The language the environment asks for, with builtInJapanese() for Japanese.
+// Shows texts in `language`, with builtInJapanese() for Japanese.
+void useBuiltIn(Language language);
+// The language the environment asks for (languageFromEnvironment()).
 void useLanguageOfEnvironment();
 
 }  // namespace velmora::i18n

@@ -37,11 +37,11 @@
     </message>
     <message>
         <source>Version </source>
-        <translation>バージョン </translation>
+        <translation>Ver. </translation>
     </message>
     <message>
         <source>Stand-in firmware: updates only the emulated device.</source>
-        <translation>代用ファームウェア: エミュレートされたデバイスのみ更新します。</translation>
+        <translation>代用ファームウェア（エミュレーター専用）</translation>
     </message>
     <message>
         <source>Cannot start: %1.</source>

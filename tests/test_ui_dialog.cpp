@@ -5,12 +5,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QFontDatabase>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -28,11 +30,16 @@
 #include "emulator/CEmulatedDevice.h"
 #include "emulator/Scenario.h"
 #include "firmware/FirmwareImages.h"
+#include "i18n/Catalogue.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "ui/CAboutDlg.h"
 #include "ui/CVeskUpdatorDlg.h"
+#include "ui/DialogTexts.h"
+#include "ui/Language.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
+
+Q_DECLARE_METATYPE(velmora::i18n::Language)
 
 using namespace velmora;
 using namespace std::chrono_literals;
@@ -167,6 +174,23 @@ QString q(const char* utf8) {
     return QString::fromUtf8(utf8);
 }
 
+// The dialogs in one language for one test case, English again after it.
+struct InLanguage {
+    explicit InLanguage(i18n::Language language) {
+        ui::useLanguage(language);
+        if (language == i18n::Language::Japanese) {
+            // Without a Japanese font every character would be drawn as a box of one width, and fit.
+            QVERIFY2(!QFontDatabase::families(QFontDatabase::Japanese).isEmpty(),
+                     "no Japanese font: scripts/install-deps installs one");
+        }
+    }
+    ~InLanguage() { ui::useLanguage(i18n::Language::English); }
+};
+
+void addLanguageColumn() {
+    QTest::addColumn<i18n::Language>("language");
+}
+
 }  // namespace
 
 class TestUpdaterDialog : public QObject {
@@ -177,7 +201,9 @@ class TestUpdaterDialog : public QObject {
     void rightAfterStartEverythingIsEnabledAndEmpty();
     void titleCarriesTheCopyNumberFromCopyTwoOn_data();
     void titleCarriesTheCopyNumberFromCopyTwoOn();
+    void controlsFitTheFixedSizeDialogWithoutOverlapping_data();
     void controlsFitTheFixedSizeDialogWithoutOverlapping();
+    void japaneseComesFromTheSameCatalogueAsTheProgramsWithoutQt();
     void completeUpdateLeavesExecuteDisabledUntilRescan();
     void executeWhileBusySaysInProgressAndChangesNothing();
     void portFailingToOpenDisablesNothing_data();
@@ -248,7 +274,15 @@ void TestUpdaterDialog::titleCarriesTheCopyNumberFromCopyTwoOn() {
     QCOMPARE(bench.dialog->windowTitle(), title);
 }
 
+void TestUpdaterDialog::controlsFitTheFixedSizeDialogWithoutOverlapping_data() {
+    addLanguageColumn();
+    QTest::newRow("English") << i18n::Language::English;
+    QTest::newRow("Japanese") << i18n::Language::Japanese;
+}
+
 void TestUpdaterDialog::controlsFitTheFixedSizeDialogWithoutOverlapping() {
+    QFETCH(i18n::Language, language);
+    const InLanguage chosen(language);
     Bench bench;
     ui::CVeskUpdatorDlg& dialog = bench.open();
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());  // not resizable
@@ -279,10 +313,15 @@ void TestUpdaterDialog::controlsFitTheFixedSizeDialogWithoutOverlapping() {
                  qPrintable(label->text()));
         QVERIFY2(label->fontMetrics().height() <= label->height() + 2, qPrintable(label->text()));
     }
-    QVERIFY(bench.line(controls::kStatus)
-                ->fontMetrics()
-                .horizontalAdvance(QString::fromLatin1(texts::kCompleted)) <
-            bench.line(controls::kStatus)->width());
+    // The longest lines the status shows; the step counter's longest is "9/9".
+    for (const std::string& text : {texts::shown(texts::kCompleted), texts::shown(texts::kErasing),
+                                    texts::dataTransmit(3231744, 3231744)}) {
+        QLineEdit* status = bench.line(controls::kStatus);
+        QVERIFY2(status->fontMetrics().horizontalAdvance(QString::fromStdString(text)) < status->width(),
+                 text.c_str());
+    }
+    QVERIFY(bench.line(controls::kStep)->fontMetrics().horizontalAdvance(QStringLiteral("9/9")) <
+            bench.line(controls::kStep)->width());
 
     // Tab order follows the template; labels and the progress bar take no focus.
     QStringList chain;
@@ -575,17 +614,23 @@ void TestUpdaterDialog::rescanRefillsTheListsAndDropsAManualChoice() {
 
 void TestUpdaterDialog::aboutEntryOpensTheAboutBoxWithTheProductTitle_data() {
     QTest::addColumn<int>("copy");
-    QTest::newRow("copy 1") << 1;
-    QTest::newRow("copy 2: still the title without a number") << 2;
+    addLanguageColumn();
+    QTest::newRow("copy 1") << 1 << i18n::Language::English;
+    QTest::newRow("copy 2: still the title without a number") << 2 << i18n::Language::English;
+    QTest::newRow("copy 1 in Japanese") << 1 << i18n::Language::Japanese;
 }
 
 void TestUpdaterDialog::aboutEntryOpensTheAboutBoxWithTheProductTitle() {
     QFETCH(int, copy);
+    QFETCH(i18n::Language, language);
+    const InLanguage chosen(language);
     Bench bench;
     ui::CVeskUpdatorDlg& dialog = bench.open(copy);
     QAction* about = dialog.aboutAction();
     QVERIFY(about != nullptr);
-    QCOMPARE(about->text(), QStringLiteral("About Velmora Updater(&A)..."));
+    QCOMPARE(about->text(), language == i18n::Language::English
+                                ? QStringLiteral("About Velmora Updater(&A)...")
+                                : ui::shownText(texts::kAboutMenu));
     QCOMPARE(QKeySequence::mnemonic(about->text()), QKeySequence(Qt::ALT | Qt::Key_A));  // "&A" is no literal
 #ifndef Q_OS_WIN
     // No window menu to add to here: the entry is on the dialog's context menu.
@@ -597,8 +642,9 @@ void TestUpdaterDialog::aboutEntryOpensTheAboutBoxWithTheProductTitle() {
     QTimer::singleShot(0, &dialog, [&] {
         auto* box = qobject_cast<ui::CAboutDlg*>(QApplication::activeModalWidget());
         QVERIFY(box != nullptr);
+        const auto closed = qScopeGuard([box] { box->reject(); });  // a failed check must not leave it open
         seen = true;
-        QCOMPARE(box->windowTitle(), QStringLiteral("About Velmora Updater"));
+        QCOMPARE(box->windowTitle(), ui::shownLabel(ui::labels::kAboutCaption));
         QCOMPARE(box->titleField()->text(), QStringLiteral("Kivo R3ex System v1.21 Updater"));
         QCOMPARE(box->titleField()->property("controlId").toInt(), 1003);
         QVERIFY(box->titleField()->isReadOnly());
@@ -608,8 +654,8 @@ void TestUpdaterDialog::aboutEntryOpensTheAboutBoxWithTheProductTitle() {
                 box->aboutLine()->width());
         // The version sits beside the title, whole, and covers neither the title nor OK.
         const QLabel* version = box->versionLabel();
-        QVERIFY(version->text().startsWith(QStringLiteral("Version ")));
-        QVERIFY(version->text().size() > 8);
+        QVERIFY(version->text().startsWith(ui::shownLabel(ui::labels::kAboutVersion)));
+        QVERIFY(version->text().size() > ui::shownLabel(ui::labels::kAboutVersion).size());
         QVERIFY(version->fontMetrics().horizontalAdvance(version->text()) <= version->width());
         QVERIFY(!version->geometry().intersects(box->titleField()->geometry()));
         QVERIFY(!version->geometry().intersects(box->okButton()->geometry()));
@@ -617,7 +663,7 @@ void TestUpdaterDialog::aboutEntryOpensTheAboutBoxWithTheProductTitle() {
         // A build with filler images says so, so that nobody takes it for one that can update hardware.
         QCOMPARE(box->standInLine() != nullptr, carriesStandInImages());
         if (box->standInLine() != nullptr) {
-            QVERIFY(box->standInLine()->text().contains(QStringLiteral("Stand-in firmware")));
+            QCOMPARE(box->standInLine()->text(), ui::shownLabel(ui::labels::kAboutStandIns));
             QVERIFY(box->standInLine()->fontMetrics().horizontalAdvance(box->standInLine()->text()) <=
                     box->standInLine()->width());
             QVERIFY(box->standInLine()->geometry().bottom() < box->height());
@@ -630,6 +676,27 @@ void TestUpdaterDialog::aboutEntryOpensTheAboutBoxWithTheProductTitle() {
     QVERIFY(seen);
     QVERIFY(QApplication::activeModalWidget() == nullptr);
     QVERIFY(dialog.isVisible());
+}
+
+// The dialog reads Japanese through Qt's translator (the .qm built from the TS file); velmora-flash and the
+// Windows dialog read the TS file carried in the program. Both must show the same texts.
+void TestUpdaterDialog::japaneseComesFromTheSameCatalogueAsTheProgramsWithoutQt() {
+    const InLanguage chosen(i18n::Language::Japanese);
+    const std::vector<i18n::Message>& catalogue = i18n::builtInJapanese();
+    QVERIFY(!catalogue.empty());
+    for (const i18n::Message& m : catalogue) {
+        QCOMPARE(i18n::translate(m.context.c_str(), m.source.c_str()), m.translation);
+        QCOMPARE(QCoreApplication::translate(m.context.c_str(), m.source.c_str()),
+                 QString::fromStdString(m.translation));
+    }
+    Bench bench;
+    bench.open();
+    for (auto [id, english] : {std::pair{controls::kExecute, ui::labels::kExecute},
+                               {controls::kExit, ui::labels::kExit},
+                               {controls::kRescan, ui::labels::kRescan}}) {
+        QVERIFY2(bench.button(id)->text() != QString::fromLatin1(english), english);
+    }
+    QCOMPARE(i18n::untranslated(), std::vector<std::string>());
 }
 
 QTEST_MAIN(TestUpdaterDialog)
