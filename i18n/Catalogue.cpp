@@ -21,7 +21,9 @@ struct Element {
 };
 
 Element element(std::string_view xml, std::string_view tag, std::size_t from, std::size_t limit) {
-    const std::string open = "<" + std::string(tag);
+    // Built by appending: mingw's g++ 12 takes "<" + std::string(...) for an overlapping copy (-Wrestrict).
+    std::string open(1, '<');
+    open.append(tag);
     for (std::size_t at = xml.find(open, from); at < limit; at = xml.find(open, at + 1)) {
         const std::size_t nameEnd = at + open.size();
         if (nameEnd >= xml.size() || (xml[nameEnd] != '>' && xml[nameEnd] != ' ' && xml[nameEnd] != '/')) {
@@ -38,7 +40,8 @@ Element element(std::string_view xml, std::string_view tag, std::size_t from, st
             return e;
         }
         e.attributes = xml.substr(nameEnd, close - nameEnd);
-        const std::string closing = "</" + std::string(tag) + ">";
+        std::string closing("</");
+        closing.append(tag).append(1, '>');
         const std::size_t stop = xml.find(closing, close + 1);
         if (stop >= limit) {
             return {};
@@ -108,8 +111,8 @@ bool decode(std::string_view text, std::string& out) {
 }
 
 bool marked(std::string_view attributes) {
-    for (std::string_view type : {"unfinished", "vanished", "obsolete"}) {
-        if (attributes.find("type=\"" + std::string(type) + "\"") != std::string_view::npos) {
+    for (std::string_view type : {"type=\"unfinished\"", "type=\"vanished\"", "type=\"obsolete\""}) {
+        if (attributes.find(type) != std::string_view::npos) {
             return true;
         }
     }
