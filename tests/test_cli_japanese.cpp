@@ -3,9 +3,9 @@
 // measured in terminal columns.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -67,6 +67,30 @@ const JapaneseRun kRuns[] = {
     {{"--device", "/dev/null"}, kExitUsage, "/dev/null は MIDI デバイスではありません"},
 };
 
+// Three English words in a row, as "[a-z]{2,} [a-z]{2,} [a-z]{2,}" finds them: a sentence left
+// untranslated. (No std::regex: GCC 12's warns inside its own headers under the sanitizers.)
+bool readsAsEnglish(const std::string& line) {
+    std::vector<std::string> words;
+    std::istringstream in(line);
+    for (std::string word; std::getline(in, word, ' ');) {
+        words.push_back(word);
+    }
+    const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+    const auto lowerRun = [&](const std::string& w, std::size_t from, std::size_t to) {
+        return to - from >= 2 && std::all_of(w.begin() + static_cast<std::ptrdiff_t>(from),
+                                             w.begin() + static_cast<std::ptrdiff_t>(to), lower);
+    };
+    for (std::size_t i = 1; i + 1 < words.size(); ++i) {
+        const std::string& before = words[i - 1];
+        const std::string& after = words[i + 1];
+        if (before.size() >= 2 && lowerRun(before, before.size() - 2, before.size()) &&
+            lowerRun(words[i], 0, words[i].size()) && after.size() >= 2 && lowerRun(after, 0, 2)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 class EveryRun : public JapaneseRuns, public ::testing::WithParamInterface<JapaneseRun> {};
 
 TEST_P(EveryRun, SaysEverythingInJapanese) {
@@ -79,12 +103,12 @@ TEST_P(EveryRun, SaysEverythingInJapanese) {
     EXPECT_NE(all.find(run.shows), std::string::npos) << all;
     EXPECT_EQ(i18n::untranslated(), std::vector<std::string>());
 
-    // Three English words in a row: a sentence left untranslated. Port names and option names may stay.
-    const std::regex english("[a-z]{2,} [a-z]{2,} [a-z]{2,}");
+    // Port names and option names may stay English; no sentence may.
     std::istringstream lines(all);
     for (std::string line; std::getline(lines, line);) {
-        EXPECT_FALSE(std::regex_search(line, english)) << line;
+        EXPECT_FALSE(readsAsEnglish(line)) << line;
     }
+    EXPECT_TRUE(readsAsEnglish("velmora-flash: Version update completed."));
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, EveryRun, ::testing::ValuesIn(kRuns));
