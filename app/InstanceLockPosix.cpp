@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "app/CInstanceLock.h"
+#include "i18n/Translate.h"
 
 namespace velmora::app {
 
@@ -33,7 +34,8 @@ std::string errnoText(const std::string& what, int error) {
 // -1 otherwise, with the reason in *why.
 int openPrivateDirectory(const std::string& path, std::string* why) {
     if (path.empty() || path.front() != '/') {
-        *why = "\"" + path + "\" is not an absolute path";  // it would depend on the current directory
+        // It would depend on the current directory.
+        *why = i18n::arg(i18n::translate("InstanceLock", "\"%1\" is not an absolute path"), {path});
         return -1;
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -45,9 +47,10 @@ int openPrivateDirectory(const std::string& path, std::string* why) {
     if (::fstat(fd, &st) != 0) {
         *why = errnoText(path, errno);
     } else if (!isPrivateDirectory(st)) {
-        *why = path + ": " +
-               (st.st_uid != geteuid() ? "owned by user " + std::to_string(st.st_uid) + ", not by this user"
-                                       : std::string("other users may write to it"));
+        *why = st.st_uid != geteuid()
+                   ? i18n::arg(i18n::translate("InstanceLock", "%1: owned by user %2, not by this user"),
+                               {path, std::to_string(st.st_uid)})
+                   : i18n::arg(i18n::translate("InstanceLock", "%1: other users may write to it"), {path});
     } else {
         return fd;
     }
@@ -78,7 +81,7 @@ std::string fallbackDirectory(std::string* why) {
     if (cache.empty()) {
         const std::string home = homeDirectory();
         if (home.empty() || home.front() != '/') {
-            *why = "no home directory";
+            *why = i18n::translate("InstanceLock", "no home directory");
             return {};
         }
         cache = home + "/.cache";
@@ -91,7 +94,7 @@ std::string fallbackDirectory(std::string* why) {
 // why it failed in *why.
 int openLockDirectory(std::string* path, std::string* why) {
     std::string dir = absoluteEnv("XDG_RUNTIME_DIR");
-    std::string runtimeWhy = "XDG_RUNTIME_DIR is not set";
+    std::string runtimeWhy = i18n::translate("InstanceLock", "XDG_RUNTIME_DIR is not set");
     int fd = -1;
     if (std::getenv("XDG_RUNTIME_DIR") != nullptr) {
         fd = openPrivateDirectory(std::getenv("XDG_RUNTIME_DIR"), &runtimeWhy);
@@ -101,14 +104,17 @@ int openLockDirectory(std::string* path, std::string* why) {
         dir = fallbackDirectory(&fallbackWhy);
         if (!dir.empty()) {
             if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
-                fallbackWhy = errnoText("cannot create " + dir, errno);
+                fallbackWhy =
+                    errnoText(i18n::arg(i18n::translate("InstanceLock", "cannot create %1"), {dir}), errno);
             } else {
                 fd = openPrivateDirectory(dir, &fallbackWhy);
             }
         }
         if (fd < 0) {
             if (why != nullptr) {
-                *why = "no directory for the instance lock: " + runtimeWhy + "; " + fallbackWhy;
+                *why =
+                    i18n::arg(i18n::translate("InstanceLock", "no directory for the instance lock: %1; %2"),
+                              {runtimeWhy, fallbackWhy});
             }
             return -1;
         }
@@ -166,7 +172,7 @@ CInstanceLock::CInstanceLock(const std::string& name) {
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
-        failure_ = filePath + ": not a file of this user's";
+        failure_ = i18n::arg(i18n::translate("InstanceLock", "%1: not a file of this user's"), {filePath});
         ::close(fd);
         return;
     }
@@ -176,7 +182,8 @@ CInstanceLock::CInstanceLock(const std::string& name) {
     } while (rc != 0 && errno == EINTR);
     if (rc != 0) {
         if (errno != EWOULDBLOCK) {
-            failure_ = errnoText("cannot lock " + filePath, errno);
+            failure_ =
+                errnoText(i18n::arg(i18n::translate("InstanceLock", "cannot lock %1"), {filePath}), errno);
         }
         ::close(fd);  // EWOULDBLOCK: another process holds this number
         return;

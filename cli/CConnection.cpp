@@ -1,5 +1,6 @@
 #include "cli/CConnection.h"
 
+#include "i18n/Translate.h"
 #include "midi/PortPreselect.h"
 #include "midi/drivers/PlatformDriver.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
@@ -21,7 +22,8 @@ std::unique_ptr<CConnection> CConnection::open(const Options& options, std::stri
 #ifdef VELMORA_HAVE_STREAM_DRIVER
             c->driver_ = std::make_unique<midi::CStreamDriver>(options.devicePath);
             if (c->driver_->inputCount() == 0 || c->driver_->outputCount() == 0) {
-                error = options.devicePath + ": no such device";
+                error =
+                    i18n::arg(i18n::translate("velmora-flash", "%1: no such device"), {options.devicePath});
                 return nullptr;
             }
             // Judged before anything else: a wrong path must not even be opened.
@@ -30,7 +32,7 @@ std::unique_ptr<CConnection> CConnection::open(const Options& options, std::stri
             }
             break;
 #else
-            error = "--device is not available on this platform";
+            error = i18n::translate("velmora-flash", "--device is not available on this platform");
             return nullptr;
 #endif
         case PortSource::Emulated: {
@@ -52,7 +54,7 @@ std::unique_ptr<CConnection> CConnection::open(const Options& options, std::stri
         }
     }
     if (!c->driver_) {
-        error = "no MIDI driver on this platform";
+        error = i18n::translate("velmora-flash", "no MIDI driver on this platform");
         return nullptr;
     }
     return c;

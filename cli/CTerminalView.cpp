@@ -1,5 +1,6 @@
 #include "cli/CTerminalView.h"
 
+#include "cli/TextWidth.h"
 #include "update/Texts.h"
 
 namespace velmora::cli {
@@ -144,12 +145,14 @@ void CTerminalView::draw(bool force) {
     // One column short of the width: a line that fills the last column wraps on some terminals, and \r
     // would then return to the wrong row.
     const std::string line = liveLine(meter_.snapshot(now), status_, columns_ - 1);
+    // Measured in columns: a Japanese character takes two, and three bytes.
+    const std::size_t width = displayWidth(line);
     out_ << '\r' << line;
-    if (line.size() < drawnWidth_) {
-        out_ << std::string(drawnWidth_ - line.size(), ' ');  // no escape sequences: any console can do this
+    if (width < drawnWidth_) {
+        out_ << std::string(drawnWidth_ - width, ' ');  // no escape sequences: any console can do this
     }
     out_.flush();
-    drawnWidth_ = line.size() > 0 ? line.size() : 1;
+    drawnWidth_ = width > 0 ? width : 1;
 }
 
 void CTerminalView::closeLine(bool keep) {

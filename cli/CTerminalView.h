@@ -69,7 +69,7 @@ class CTerminalView : public UpdateView {
     bool stepIsWrite_ = false;
     bool statusShownInStep_ = false;  // plain output: a write step prints only its first status
     std::string lastPrinted_;
-    std::size_t drawnWidth_ = 0;  // characters of the live line on screen, 0 when there is none
+    std::size_t drawnWidth_ = 0;  // columns of the live line on screen, 0 when there is none
     Clock::time_point lastDraw_{};
     bool completed_ = false;
     std::optional<std::string> error_;

@@ -1,6 +1,7 @@
 #include "cli/FlashCommand.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -14,9 +15,11 @@
 #include "cli/Console.h"
 #include "cli/JsonEvents.h"
 #include "cli/PortChoice.h"
+#include "cli/TextWidth.h"
 #include "emulator/FlashVerdict.h"
 #include "emulator/WireModel.h"
 #include "firmware/FirmwareImages.h"
+#include "i18n/Translate.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 #include "velmora/Version.h"
@@ -64,9 +67,16 @@ std::string formatSeconds(std::chrono::milliseconds t) {
     return text;
 }
 
+// English in the JSON result's message, translated where a person reads them.
 constexpr const char* kNoBootVersion =
-    "the update ended before its first step: the device did not return its boot-region version";
-constexpr const char* kFlashDiffers = "the emulated device's flash does not hold what the update wrote";
+    VELMORA_TEXT("velmora-flash",
+                 "the update ended before its first step: the device did not return its boot-region version");
+constexpr const char* kFlashDiffers =
+    VELMORA_TEXT("velmora-flash", "the emulated device's flash does not hold what the update wrote");
+
+std::string shown(const char* text) {
+    return i18n::translate("velmora-flash", text);
+}
 
 std::string portLabel(const std::vector<std::string>& names, int index) {
     return std::to_string(index) + " \"" + printableName(names[static_cast<std::size_t>(index)]) + "\"";
@@ -113,9 +123,13 @@ bool chooseDevices(const Options& options, const PortLists& lists, std::ostream&
             err << "velmora-flash: " << line << '\n';
         }
         if (targets.empty()) {
-            err << "velmora-flash: no device found: no MIDI IN and MIDI OUT pair goes by the names of any "
-                   "copy "
-                << "from 1 to " << texts::kMaxInstances << " (see --list)\n";
+            err << "velmora-flash: "
+                << i18n::arg(
+                       i18n::translate("velmora-flash",
+                                       "no device found: no MIDI IN and MIDI OUT pair goes by the names of "
+                                       "any copy from 1 to %1 (see --list)"),
+                       {std::to_string(texts::kMaxInstances)})
+                << '\n';
         }
         return !targets.empty();
     }
@@ -141,14 +155,18 @@ void announce(const DeviceRun& d, const PortLists& lists, std::ostream& human) {
           << portLabel(lists.outputs, d.ports.output) << '\n';
     if (d.emulated != nullptr) {
         const std::string scenario = emulator::describeScenario(d.emulated->config().scenario);
-        human << d.prefix << "Emulated device: " << (scenario.empty() ? "default" : scenario) << '\n';
+        human << d.prefix
+              << i18n::arg(i18n::translate("velmora-flash", "Emulated device: %1"),
+                           {scenario.empty() ? i18n::translate("velmora-flash", "default") : scenario})
+              << '\n';
     }
 }
 
 // The emulated device's own judgement of its flash, one line; true when it holds what the plan writes.
 bool printVerdict(const DeviceRun& d, std::ostream& human) {
     const emulator::FlashVerdict verdict = d.emulated->verdict(emulator::builtInImages());
-    human << d.prefix << "Emulated device: " << verdict.summary << '\n';
+    human << d.prefix << i18n::arg(i18n::translate("velmora-flash", "Emulated device: %1"), {verdict.summary})
+          << '\n';
     human.flush();
     return verdict.ok;
 }
@@ -166,17 +184,30 @@ emulator::ModelTime dryRunModel(const DeviceRun& d) {
 
 void printDryRun(const DeviceRun& d, const emulator::ModelTime& m, std::ostream& human) {
     const bool skipped = d.core->lastRun().bootRegionSkipped;
-    human << d.prefix << "Dry run: device model " << hexModel(d.model()) << ", boot region "
-          << (skipped ? "already current: steps 4 and 5 would be skipped" : "would be written") << '\n';
+    const std::string model = hexModel(d.model());
+    human << d.prefix
+          << i18n::arg(skipped
+                           ? i18n::translate("velmora-flash",
+                                             "Dry run: device model %1, boot region already current: steps 4 "
+                                             "and 5 would be skipped")
+                           : i18n::translate("velmora-flash",
+                                             "Dry run: device model %1, boot region would be written"),
+                       {model})
+          << '\n';
     for (int n = 1; n <= kFlashPlanSteps; ++n) {
         const FlashStep& row = FlashPlan[static_cast<std::size_t>(n - 1)];
         human << d.prefix << stepLine(n, row, skipped && row.address == 0) << '\n';
     }
-    char line[160];
-    std::snprintf(line, sizeof line,
-                  "Would send %zu bytes in %d messages; the link and flash model expects %.1f s\n",
-                  m.bytesToDevice, m.messagesToDevice, m.totalSeconds());
-    human << d.prefix << line << d.prefix << "Dry run: nothing was begun, erased or written.\n";
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "%.1f", m.totalSeconds());
+    human << d.prefix
+          << i18n::arg(
+                 i18n::translate("velmora-flash",
+                                 "Would send %1 bytes in %2 messages; the link and flash model expects %3 s"),
+                 {std::to_string(m.bytesToDevice), std::to_string(m.messagesToDevice), expected})
+          << '\n'
+          << d.prefix << i18n::translate("velmora-flash", "Dry run: nothing was begun, erased or written.")
+          << '\n';
 }
 
 // The outcome of one device's run, told as the single-device program always has; returns its exit status.
@@ -188,7 +219,9 @@ int conclude(DeviceRun& d, const Options& options, bool interrupted, std::ostrea
         if (d.terminal) {
             d.terminal->endLiveLine(true);
         }
-        err << p << "Interrupted: the update was stopped before it completed.\n";
+        err << p
+            << i18n::translate("velmora-flash", "Interrupted: the update was stopped before it completed.")
+            << '\n';
         return kExitInterrupted;
     }
     if (!d.core->workerStarted()) {
@@ -201,7 +234,7 @@ int conclude(DeviceRun& d, const Options& options, bool interrupted, std::ostrea
             err << p << "velmora-flash: " << reason << '\n';
         }
         if (d.json) {
-            err << p << run.message << '\n';
+            err << p << run.shownMessage << '\n';
         }
         // A stand-in build asked for hardware is refused like a port that cannot be used.
         return portFailed || run.message == texts::kStandInRefused ? kExitUsage : kExitFailed;
@@ -216,16 +249,23 @@ int conclude(DeviceRun& d, const Options& options, bool interrupted, std::ostrea
             return kExitCompleted;
         }
         if (run.verified) {
-            human << p << "Verify: every written region read back and matched ("
-                  << formatSeconds(run.verifyTime) << ")\n";
+            human << p
+                  << i18n::arg(i18n::translate("velmora-flash",
+                                               "Verify: every written region read back and matched (%1)"),
+                               {formatSeconds(run.verifyTime)})
+                  << '\n';
         }
         if (run.endStatus != 0) {
-            err << p << "velmora-flash: the device answered the closing request with status " << run.endStatus
-                << "; the update counts as completed\n";
+            err << p << "velmora-flash: "
+                << i18n::arg(i18n::translate("velmora-flash",
+                                             "the device answered the closing request with status "
+                                             "%1; the update counts as completed"),
+                             {std::to_string(run.endStatus)})
+                << '\n';
         }
         // The emulated device can say what its flash holds; a real one can only be believed.
         if (d.emulated != nullptr && !printVerdict(d, human)) {
-            err << p << "velmora-flash: " << kFlashDiffers << '\n';
+            err << p << "velmora-flash: " << shown(kFlashDiffers) << '\n';
             return kExitFailed;
         }
         human << p << texts::shown(texts::kCompleted) << '\n';
@@ -236,11 +276,11 @@ int conclude(DeviceRun& d, const Options& options, bool interrupted, std::ostrea
     if (d.terminal) {
         d.terminal->endLiveLine(true);
     } else if (!run.message.empty()) {
-        err << p << run.message << '\n';  // the terminal view has shown its error box already
+        err << p << run.shownMessage << '\n';  // the terminal view has shown its error box already
     }
     if (run.message.empty()) {
         // The one failure the window reports by its state alone: the controls come back, no message.
-        err << p << "velmora-flash: " << kNoBootVersion << '\n';
+        err << p << "velmora-flash: " << shown(kNoBootVersion) << '\n';
     }
     if (d.emulated != nullptr) {
         printVerdict(d, human);
@@ -282,26 +322,43 @@ void emitResult(CJsonSink& sink, const DeviceRun& d, const Options& options) {
     sink.emit(std::move(result));
 }
 
-// After --all: one row per device.
+// An outcome as the closing table shows it; the JSON result keeps the English word.
+std::string shownOutcome(const char* outcome) {
+    const std::string_view o(outcome);
+    return o == "completed"     ? i18n::translate("velmora-flash", "completed")
+           : o == "interrupted" ? i18n::translate("velmora-flash", "interrupted")
+                                : i18n::translate("velmora-flash", "failed");
+}
+
+// After --all: one row per device. Columns are measured on the terminal, where a Japanese character takes
+// two.
 std::string closingTable(const std::vector<std::unique_ptr<DeviceRun>>& runs) {
-    std::size_t width = 6;
-    for (const auto& d : runs) {
-        width = std::max(width, printableName(d->name).size());
-    }
-    std::string table = "\n";
-    char row[96];
-    const auto add = [&](const std::string& name, const char* model, const char* outcome, const char* seconds,
-                         const char* resends) {
-        std::snprintf(row, sizeof row, "  %-5s  %-11s  %7s  %7s\n", model, outcome, seconds, resends);
-        table += name + std::string(width - name.size(), ' ') + row;
-    };
-    add("Device", "Model", "Outcome", "Seconds", "Resends");
+    using Row = std::array<std::string, 5>;
+    std::vector<Row> rows = {
+        {i18n::translate("velmora-flash", "Device"), i18n::translate("velmora-flash", "Model"),
+         i18n::translate("velmora-flash", "Outcome"), i18n::translate("velmora-flash", "Seconds"),
+         i18n::translate("velmora-flash", "Resends")}};
     for (const auto& d : runs) {
         char seconds[16];
-        char resends[16];
         std::snprintf(seconds, sizeof seconds, "%.1f", d->seconds());
-        std::snprintf(resends, sizeof resends, "%d", d->core->lastRun().resends);
-        add(printableName(d->name), hexModel(d->model()).c_str(), d->outcome, seconds, resends);
+        rows.push_back({printableName(d->name), hexModel(d->model()), shownOutcome(d->outcome), seconds,
+                        std::to_string(d->core->lastRun().resends)});
+    }
+    // The narrowest each column may be: as wide as the English table always was.
+    std::array<std::size_t, 5> widths = {6, 5, 11, 7, 7};
+    for (const Row& row : rows) {
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            widths[c] = std::max(widths[c], displayWidth(row[c]));
+        }
+    }
+    std::string table = "\n";
+    for (const Row& row : rows) {
+        table += padWidth(row[0], widths[0]) + "  " + padWidth(row[1], widths[1]) + "  " +
+                 padWidth(row[2], widths[2]);
+        for (std::size_t c = 3; c < row.size(); ++c) {  // numbers, right-aligned
+            table += "  " + std::string(widths[c] - displayWidth(row[c]), ' ') + row[c];
+        }
+        table += '\n';
     }
     return table;
 }
@@ -445,6 +502,28 @@ int runFlash(const Options& options, const Output& o) {
     const bool anyInterrupted =
         std::any_of(runs.begin(), runs.end(), [](const auto& d) { return d->status == kExitInterrupted; });
     return anyInterrupted ? kExitInterrupted : kExitFailed;
+}
+
+int runProgram(const std::vector<std::string>& args, const Output& output) {
+    const ParsedArguments parsed = parseArguments(args);
+    if (!parsed.ok()) {
+        output.err << "velmora-flash: " << parsed.error << '\n'
+                   << i18n::translate("velmora-flash", "Try 'velmora-flash --help'.") << '\n';
+        return kExitUsage;
+    }
+    switch (parsed.options.command) {
+        case Command::Help:
+            output.out << helpText("velmora-flash");
+            return kExitCompleted;
+        case Command::Version:
+            output.out << versionText("velmora-flash");
+            return kExitCompleted;
+        case Command::List:
+            return runList(parsed.options, output);
+        case Command::Flash:
+            break;
+    }
+    return runFlash(parsed.options, output);
 }
 
 }  // namespace velmora::cli

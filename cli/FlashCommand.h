@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <ostream>
+#include <string>
+#include <vector>
 
 #include "cli/Options.h"
 
@@ -17,6 +19,10 @@ struct Output {
 };
 
 int runList(const Options& options, const Output& output);
+
+// The whole program on `args` (without its name): parses them and runs what they ask for; returns the exit
+// status. Call it before the program starts any thread of its own (see runFlash).
+int runProgram(const std::vector<std::string>& args, const Output& output);
 
 // Takes over SIGINT, SIGTERM and SIGHUP for its length; call it before the program starts any thread of its
 // own.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "firmware/FirmwareImages.h"
+#include "i18n/Translate.h"
 #include "update/Texts.h"
 #include "velmora/Version.h"
 
@@ -44,8 +45,14 @@ std::optional<int> copyNumber(const std::string& text) {
     return n && *n >= 1 && *n <= texts::kMaxInstances ? n : std::nullopt;
 }
 
-std::string outOfRange(const std::string& what, const std::string& value) {
-    return what + " from 1 to " + std::to_string(texts::kMaxInstances) + ", not \"" + value + "\"";
+// "--instance takes a number from 1 to 20, not "x"", for any option that takes a copy's number.
+std::string outOfRange(std::string_view option, const std::string& value) {
+    return i18n::arg(i18n::translate("velmora-flash", "%1 takes a number from 1 to %2, not \"%3\""),
+                     {option, std::to_string(texts::kMaxInstances), value});
+}
+
+std::string givenTwice(std::string_view option) {
+    return i18n::arg(i18n::translate("velmora-flash", "%1 given twice"), {option});
 }
 
 std::optional<double> parseDouble(const std::string& text) {
@@ -107,21 +114,21 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         const std::string& arg = args[next++];
         if (arg == "--list") {
             if (list) {
-                return fail("--list given twice");
+                return fail(givenTwice("--list"));
             }
             list = true;
             continue;
         }
         if (arg == "--verify") {
             if (verify) {
-                return fail("--verify given twice");
+                return fail(givenTwice("--verify"));
             }
             verify = o.verify = true;
             continue;
         }
         if (flag(arg, "--json", json) || flag(arg, "--all", all) || flag(arg, "--dry-run", dryRun)) {
             if (flagRepeated) {
-                return fail(arg + " given twice");
+                return fail(givenTwice(arg));
             }
             continue;
         }
@@ -132,15 +139,17 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             if (const std::size_t at = text.rfind('@'); at != std::string::npos) {
                 const std::optional<int> k = copyNumber(text.substr(at + 1));
                 if (!k) {
-                    return fail(
-                        outOfRange("--emulate=SCENARIO@K takes a device number K", text.substr(at + 1)));
+                    return fail(i18n::arg(
+                        i18n::translate("velmora-flash",
+                                        "%1 takes a device number K from 1 to %2, not \"%3\""),
+                        {"--emulate=SCENARIO@K", std::to_string(texts::kMaxInstances), text.substr(at + 1)}));
                 }
                 device = *k;
                 text.resize(at);
             }
             if (device == 0 ? emulateGiven : o.deviceScenarios.count(device) != 0) {
-                return fail(device == 0 ? std::string("--emulate given twice")
-                                        : "--emulate=...@" + std::to_string(device) + " given twice");
+                return fail(givenTwice(device == 0 ? std::string("--emulate")
+                                                   : "--emulate=...@" + std::to_string(device)));
             }
             const emulator::ScenarioParse parsed = emulator::parseScenario(text);
             if (!parsed.ok()) {
@@ -164,13 +173,13 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         }
         if (name.empty()) {
             if (!arg.empty() && arg[0] == '-') {
-                return fail("unknown option " + arg);
+                return fail(i18n::arg(i18n::translate("velmora-flash", "unknown option %1"), {arg}));
             }
-            return fail("unexpected argument \"" + arg + "\"");
+            return fail(i18n::arg(i18n::translate("velmora-flash", "unexpected argument \"%1\""), {arg}));
         }
         const std::optional<std::string> value = takeValue(args, next, arg, name);
         if (!value || value->empty()) {
-            return fail(std::string(name) + " needs a value");
+            return fail(i18n::arg(i18n::translate("velmora-flash", "%1 needs a value"), {name}));
         }
         auto once = [&](bool& given) {
             const bool repeated = given;
@@ -180,31 +189,34 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         if (name == "--in" || name == "--out") {
             std::optional<std::string>& port = name == "--in" ? o.input : o.output;
             if (port) {
-                return fail(std::string(name) + " given twice");
+                return fail(givenTwice(name));
             }
             port = *value;
         } else if (name == "--device") {
             if (!once(deviceGiven)) {
-                return fail("--device given twice");
+                return fail(givenTwice("--device"));
             }
             o.devicePath = *value;
         } else if (name == "--instance" || name == "--emulated-devices") {
             const bool instance = name == "--instance";
             if (!once(instance ? instanceGiven : devicesGiven)) {
-                return fail(std::string(name) + " given twice");
+                return fail(givenTwice(name));
             }
             const std::optional<int> n = copyNumber(*value);
             if (!n) {
-                return fail(outOfRange(std::string(name) + " takes a number", *value));
+                return fail(outOfRange(name, *value));
             }
             (instance ? o.instance : o.emulatedDevices) = *n;
         } else {
             if (!once(scaleGiven)) {
-                return fail("--timing-scale given twice");
+                return fail(givenTwice("--timing-scale"));
             }
             const std::optional<double> f = parseDouble(*value);
             if (!f || *f <= 0 || *f > 1) {
-                return fail("--timing-scale takes a factor above 0 and at most 1, not \"" + *value + "\"");
+                return fail(i18n::arg(
+                    i18n::translate("velmora-flash",
+                                    "--timing-scale takes a factor above 0 and at most 1, not \"%1\""),
+                    {*value}));
             }
             o.timingScale = *f;
         }
@@ -212,49 +224,60 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
 
     emulateGiven = emulateGiven || !o.deviceScenarios.empty();
     if (!o.deviceScenarios.empty() && o.deviceScenarios.rbegin()->first > o.emulatedDevices) {
-        return fail("--emulate=...@" + std::to_string(o.deviceScenarios.rbegin()->first) + ": there " +
-                    (o.emulatedDevices == 1
-                         ? std::string("is 1 emulated device")
-                         : "are " + std::to_string(o.emulatedDevices) + " emulated devices") +
-                    " (--emulated-devices N)");
+        return fail(i18n::arg(
+            o.emulatedDevices == 1
+                ? i18n::translate("velmora-flash",
+                                  "--emulate=...@%1: there is 1 emulated device (--emulated-devices N)")
+                : i18n::translate("velmora-flash",
+                                  "--emulate=...@%1: there are %2 emulated devices (--emulated-devices N)"),
+            {std::to_string(o.deviceScenarios.rbegin()->first), std::to_string(o.emulatedDevices)}));
     }
     if (devicesGiven && !emulateGiven) {
-        return fail("--emulated-devices sets how many devices --emulate shows: use it with --emulate");
+        return fail(i18n::translate(
+            "velmora-flash",
+            "--emulated-devices sets how many devices --emulate shows: use it with --emulate"));
     }
     if (all && (o.input || o.output)) {
-        return fail("--all updates every device it finds; --in and --out choose one");
+        return fail(i18n::translate("velmora-flash",
+                                    "--all updates every device it finds; --in and --out choose one"));
     }
     if (all && instanceGiven) {
-        return fail("--all looks for the names of every copy; --instance chooses one copy's");
+        return fail(i18n::translate(
+            "velmora-flash", "--all looks for the names of every copy; --instance chooses one copy's"));
     }
     if (all && deviceGiven) {
-        return fail("--all updates every device on the MIDI ports; --device is one device");
+        return fail(i18n::translate("velmora-flash",
+                                    "--all updates every device on the MIDI ports; --device is one device"));
     }
     if (dryRun && verify) {
-        return fail("--dry-run writes nothing, so --verify has nothing to read back");
+        return fail(i18n::translate("velmora-flash",
+                                    "--dry-run writes nothing, so --verify has nothing to read back"));
     }
     if (list && (all || dryRun || json)) {
-        return fail(std::string(all      ? "--all"
-                                : dryRun ? "--dry-run"
-                                         : "--json") +
-                    " belongs to an update; --list runs none");
+        return fail(i18n::arg(i18n::translate("velmora-flash", "%1 belongs to an update; --list runs none"),
+                              {all      ? "--all"
+                               : dryRun ? "--dry-run"
+                                        : "--json"}));
     }
     if (deviceGiven && emulateGiven) {
-        return fail("--device and --emulate exclude each other");
+        return fail(i18n::translate("velmora-flash", "--device and --emulate exclude each other"));
     }
     if ((deviceGiven || emulateGiven) && (o.input || o.output)) {
-        return fail(std::string(deviceGiven ? "--device" : "--emulate") +
-                    " brings its own two ports; --in and --out choose among the platform's");
+        return fail(i18n::arg(
+            i18n::translate("velmora-flash",
+                            "%1 brings its own two ports; --in and --out choose among the platform's"),
+            {deviceGiven ? "--device" : "--emulate"}));
     }
     // On real ports the factor would cut the waits a real device's erase and writes need.
     if (scaleGiven && !emulateGiven) {
-        return fail(std::string(kTimingScaleOnlyEmulated));
+        return fail(i18n::translate("velmora-flash", kTimingScaleOnlyEmulated));
     }
     if (list && (o.input || o.output)) {
-        return fail("--list shows the ports; --in and --out choose one for an update");
+        return fail(i18n::translate("velmora-flash",
+                                    "--list shows the ports; --in and --out choose one for an update"));
     }
     if (list && verify) {
-        return fail("--verify reads back an update; --list runs none");
+        return fail(i18n::translate("velmora-flash", "--verify reads back an update; --list runs none"));
     }
     o.json = json;
     o.all = all;
@@ -270,29 +293,42 @@ const emulator::Scenario& scenarioFor(const Options& options, int k) {
 }
 
 std::string standInNote() {
-    return "This build carries stand-in firmware images (generated filler, nothing a device can run): it\n"
-           "updates only the emulated device (--emulate) and refuses every other port.\n";
+    return i18n::translate(
+        "velmora-flash",
+        "This build carries stand-in firmware images (generated filler, nothing a device can run): it\n"
+        "updates only the emulated device (--emulate) and refuses every other port.\n");
 }
 
 std::string versionText(std::string_view program) {
     return std::string(program) + " " + kVersion + "\n";
 }
 
+// In paragraphs, each translated whole: a translation keeps the columns of its option lists.
 std::string helpText(std::string_view program) {
-    std::string p(program);
-    std::string text =
-        "Usage: " + p + " [PORTS] [--instance N] [--verify | --dry-run] [--json] [--timing-scale F]\n" +
-        "       " + p +
-        " --all [--emulate[=SCENARIO] [--emulated-devices N]] [--verify | --dry-run] [--json]\n" + "       " +
-        p + " --list [--device PATH | --emulate[=SCENARIO]] [--instance N]\n" +
-        "\n"
+    const std::string_view japanesePort =
+        "USB \xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xAA "
+        "\xE3\x83\x87\xE3\x83\x90\xE3\x82\xA4\xE3\x82\xB9";
+    std::string help = i18n::arg(
+        i18n::translate(
+            "velmora-flash",
+            "Usage: %1 [PORTS] [--instance N] [--verify | --dry-run] [--json] [--timing-scale F]\n"
+            "       %1 --all [--emulate[=SCENARIO] [--emulated-devices N]] [--verify | --dry-run] [--json]\n"
+            "       %1 --list [--device PATH | --emulate[=SCENARIO]] [--instance N]\n"),
+        {program});
+    help += "\n";
+    help += i18n::translate(
+        "velmora-flash",
         "Writes the built-in firmware onto a device over MIDI SysEx: the same nine-step update as the\n"
-        "updater window, from a terminal or a script.\n"
-        "\n"
-        "Ports (without any, the ports named as the window would pre-select them: the last port called\n"
-        "\"USB \xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x87\xE3\x82\xA3\xE3\x82\xAA "
-        "\xE3\x83\x87\xE3\x83\x90\xE3\x82\xA4\xE3\x82\xB9\", \"USB Audio Device\" or \"Velmora\" in each "
-        "list):\n"
+        "updater window, from a terminal or a script.\n");
+    help += "\n";
+    help += i18n::arg(
+        i18n::translate(
+            "velmora-flash",
+            "Ports (without any, the ports named as the window would pre-select them: the last port called\n"
+            "\"%1\", \"%2\" or \"%3\" in each list):\n"),
+        {japanesePort, "USB Audio Device", "Velmora"});
+    help += i18n::translate(
+        "velmora-flash",
         "  --in NAME|NUMBER     the MIDI IN port, by its exact name, its number in --list or its\n"
         "                       address there (hw:C,D,S on ALSA)\n"
         "  --out NAME|NUMBER    the MIDI OUT port, the same way\n"
@@ -305,8 +341,10 @@ std::string helpText(std::string_view program) {
         "                       name, and a table of outcomes ends the output\n"
         "  --emulated-devices N with --emulate: N emulated devices (1 to 20), named for copies 1 to N\n"
         "  --emulate=SCENARIO@K SCENARIO for emulated device K only; may be given once per device, beside\n"
-        "                       one --emulate[=SCENARIO] for the others\n"
-        "\n"
+        "                       one --emulate[=SCENARIO] for the others\n");
+    help += "\n";
+    help += i18n::translate(
+        "velmora-flash",
         "Other options:\n"
         "  --list               number the MIDI IN and MIDI OUT ports and mark the pre-selected ones\n"
         "  --dry-run            identify the device and read its boot version, then say what an update\n"
@@ -320,27 +358,32 @@ std::string helpText(std::string_view program) {
         "  --timing-scale F     test aid, with --emulate only: every protocol time, and the emulated\n"
         "                       device's times, multiplied by F (0 < F <= 1)\n"
         "  -h, --help           this text\n"
-        "  --version            the program's version\n"
-        "\n"
+        "  --version            the program's version\n");
+    help += "\n";
+    help += i18n::translate(
+        "velmora-flash",
         "Progress: on a terminal, one line kept up to date (step, what it does, bytes of the step, share of\n"
         "the image bytes written, rate, time left). Otherwise one line per step (\"Step 4/9: ...\") and per\n"
         "change of the status text. The last line of a completed update is \"Version update completed.\";\n"
         "a failure prints its message on standard error. With --emulate, the emulated device's own verdict\n"
         "on its flash is printed just before that last line, and a flash that does not hold the plan makes\n"
-        "the run fail.\n"
-        "\n"
+        "the run fail.\n");
+    help += "\n";
+    help += i18n::translate(
+        "velmora-flash",
         "Exit status: 0 completed (a dry run: an update could run); 1 the update failed, or with --all any\n"
         "device's; 2 bad usage, or no port to use; 130 interrupted (Ctrl-C, SIGTERM or SIGHUP: every update\n"
-        "is stopped as closing the window stops it).\n"
-        "\n";
+        "is stopped as closing the window stops it).\n");
+    help += "\n";
     if (carriesStandInImages()) {
-        text += standInNote() + "\n";
+        help += standInNote() + "\n";
     }
-    text += emulator::scenarioHelp();
-    text +=
+    help += emulator::scenarioHelp();
+    help += i18n::translate(
+        "velmora-flash",
         "Without SCENARIO the emulated device is in update mode, holds boot version 0.99 and takes the\n"
-        "time of a USB link and of flash erasing and programming: a whole update takes about 40 s.\n";
-    return text;
+        "time of a USB link and of flash erasing and programming: a whole update takes about 40 s.\n");
+    return help;
 }
 
 }  // namespace velmora::cli

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "emulator/Scenario.h"
+#include "i18n/Translate.h"
 
 namespace velmora::cli {
 
@@ -54,8 +55,9 @@ struct ParsedArguments {
     bool ok() const { return error.empty(); }
 };
 
-inline constexpr const char* kTimingScaleOnlyEmulated =
-    "--timing-scale is a test aid for the emulated device: use it with --emulate only";
+// English, as the tests compare it; said translated.
+inline constexpr const char* kTimingScaleOnlyEmulated = VELMORA_TEXT(
+    "velmora-flash", "--timing-scale is a test aid for the emulated device: use it with --emulate only");
 
 // The scenario emulated device `k` (1-based) runs.
 const emulator::Scenario& scenarioFor(const Options& options, int k);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "i18n/Translate.h"
 #include "midi/MidiDriver.h"
 #include "midi/PortPreselect.h"
 #include "update/Texts.h"
@@ -62,13 +63,13 @@ std::size_t characterLength(std::string_view s, std::size_t at) {
 // "a", "a or b", "a, b or c".
 std::string alternatives(const std::vector<std::string>& names) {
     std::string out;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0) {
-            out += i + 1 == names.size() ? " or " : ", ";
-        }
-        out += quoted(names[i]);
+    for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+        out += (i > 0 ? ", " : "") + quoted(names[i]);
     }
-    return out;
+    if (names.size() < 2) {
+        return names.empty() ? out : quoted(names.front());
+    }
+    return i18n::arg(i18n::translate("velmora-flash", "%1 or %2"), {out, quoted(names.back())});
 }
 
 bool allDigits(const std::string& s) {
@@ -77,12 +78,12 @@ bool allDigits(const std::string& s) {
 
 std::string range(std::size_t count) {
     if (count == 0) {
-        return "there is none";
+        return i18n::translate("velmora-flash", "there is none");
     }
     if (count == 1) {
-        return "there is only port 0";
+        return i18n::translate("velmora-flash", "there is only port 0");
     }
-    return "ports 0 to " + std::to_string(count - 1);
+    return i18n::arg(i18n::translate("velmora-flash", "ports 0 to %1"), {std::to_string(count - 1)});
 }
 
 }  // namespace
@@ -135,10 +136,12 @@ PortChoice choosePort(const std::vector<std::string>& names, const std::optional
             return {index, {}};
         }
         if (names.empty()) {
-            return {-1, "there is no " + list + " port"};
+            return {-1, i18n::arg(i18n::translate("velmora-flash", "there is no %1 port"), {list})};
         }
-        return {-1, "no " + list + " port is named " + alternatives(midi::candidatePortNames(instance)) +
-                        "; choose one with " + optionName(direction) + " (see --list)"};
+        return {-1,
+                i18n::arg(i18n::translate("velmora-flash",
+                                          "no %1 port is named %2; choose one with %3 (see --list)"),
+                          {list, alternatives(midi::candidatePortNames(instance)), optionName(direction)})};
     }
     if (allDigits(*wanted)) {
         // Longer than any list can be: compared as text so that no conversion can overflow.
@@ -150,7 +153,8 @@ PortChoice choosePort(const std::vector<std::string>& names, const std::optional
                 return {static_cast<int>(index), {}};
             }
         }
-        return {-1, list + " has no port " + *wanted + " (" + range(names.size()) + ")"};
+        return {-1, i18n::arg(i18n::translate("velmora-flash", "%1 has no port %2 (%3)"),
+                              {list, *wanted, range(names.size())})};
     }
     std::vector<int> found;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -162,14 +166,16 @@ PortChoice choosePort(const std::vector<std::string>& names, const std::optional
         return {found.front(), {}};
     }
     if (found.empty()) {
-        return {-1, "no " + list + " port is named " + quoted(*wanted) + " (see --list)"};
+        return {-1, i18n::arg(i18n::translate("velmora-flash", "no %1 port is named %2 (see --list)"),
+                              {list, quoted(*wanted)})};
     }
     std::string numbers;
     for (int i : found) {
         numbers += (numbers.empty() ? "" : ", ") + std::to_string(i);
     }
-    return {-1, std::to_string(found.size()) + " " + list + " ports are named " + quoted(*wanted) + " (" +
-                    numbers + "); choose one by its number"};
+    return {-1, i18n::arg(i18n::translate("velmora-flash",
+                                          "%1 %2 ports are named %3 (%4); choose one by its number"),
+                          {std::to_string(found.size()), list, quoted(*wanted), numbers})};
 }
 
 std::vector<DevicePorts> findDevices(const PortLists& lists, std::vector<std::string>& unpaired) {
@@ -182,9 +188,12 @@ std::vector<DevicePorts> findDevices(const PortLists& lists, std::vector<std::st
             const bool in = d.input >= 0;
             const std::string& name = in ? lists.inputs[static_cast<std::size_t>(d.input)]
                                          : lists.outputs[static_cast<std::size_t>(d.output)];
-            unpaired.push_back(std::string(in ? "MIDI IN " : "MIDI OUT ") + quoted(name) + " left out: no " +
-                               (in ? "MIDI OUT" : "MIDI IN") + " port goes by the names of copy " +
-                               std::to_string(copy));
+            unpaired.push_back(i18n::arg(
+                in ? i18n::translate("velmora-flash",
+                                     "MIDI IN %1 left out: no MIDI OUT port goes by the names of copy %2")
+                   : i18n::translate("velmora-flash",
+                                     "MIDI OUT %1 left out: no MIDI IN port goes by the names of copy %2"),
+                {quoted(name), std::to_string(copy)}));
         }
     }
     return found;
@@ -194,9 +203,9 @@ std::string portListing(const PortLists& lists, int instance) {
     std::string out;
     auto section = [&out, instance](const char* title, const std::vector<std::string>& names,
                                     const std::vector<std::string>& addresses) {
-        out += std::string(title) + " ports:\n";
+        out += i18n::arg(i18n::translate("velmora-flash", "%1 ports:"), {title}) + "\n";
         if (names.empty()) {
-            out += "     (none)\n";
+            out += "     " + i18n::translate("velmora-flash", "(none)") + "\n";
             return;
         }
         const int chosen = midi::preselect(names, instance);
@@ -211,8 +220,10 @@ std::string portListing(const PortLists& lists, int instance) {
     };
     section("MIDI IN", lists.inputs, lists.inputAddresses);
     section("MIDI OUT", lists.outputs, lists.outputAddresses);
-    out += "* the port used when none is named (names looked for, copy " + std::to_string(instance) +
-           "): " + alternatives(midi::candidatePortNames(instance)) + "\n";
+    out += i18n::arg(i18n::translate("velmora-flash",
+                                     "* the port used when none is named (names looked for, copy %1): %2"),
+                     {std::to_string(instance), alternatives(midi::candidatePortNames(instance))}) +
+           "\n";
     return out;
 }
 

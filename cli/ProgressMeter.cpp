@@ -3,7 +3,9 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "cli/TextWidth.h"
 #include "firmware/FirmwareImages.h"
+#include "i18n/Translate.h"
 
 namespace velmora::cli {
 
@@ -60,20 +62,19 @@ std::string describeStep(const FlashStep& row) {
     const std::int64_t bytes = stepBytes(row);
     if (row.kind == FlashStep::Erase) {
         const auto last = static_cast<std::uint32_t>(row.address + bytes - 1);
-        return "erase " + hex6(row.address) + " to " + hex6(last) + ", " + std::to_string(bytes) + " bytes";
+        return i18n::arg(i18n::translate("velmora-flash", "erase %1 to %2, %3 bytes"),
+                         {hex6(row.address), hex6(last), std::to_string(bytes)});
     }
-    return "write image " + std::to_string(row.imageId) + " to " + hex6(row.address) + ", " +
-           std::to_string(bytes) + " bytes";
+    return i18n::arg(i18n::translate("velmora-flash", "write image %1 to %2, %3 bytes"),
+                     {std::to_string(row.imageId), hex6(row.address), std::to_string(bytes)});
 }
 
 std::string stepLine(int step, const FlashStep& row, bool skipped) {
-    std::string line = "Step " + std::to_string(step) + "/" + std::to_string(kFlashPlanSteps) + ": ";
-    if (skipped) {
-        line += "skipped, the boot region already holds this version (" + describeStep(row) + ")";
-    } else {
-        line += describeStep(row);
-    }
-    return line;
+    return i18n::arg(
+        skipped ? i18n::translate("velmora-flash",
+                                  "Step %1/%2: skipped, the boot region already holds this version (%3)")
+                : i18n::translate("velmora-flash", "Step %1/%2: %3"),
+        {std::to_string(step), std::to_string(kFlashPlanSteps), describeStep(row)});
 }
 
 CProgressMeter::CProgressMeter() {
@@ -182,17 +183,26 @@ ProgressSnapshot CProgressMeter::snapshot(Clock::time_point now) const {
 }
 
 std::string liveLine(const ProgressSnapshot& p, const std::string& status, std::size_t width) {
-    std::string line = "Step " + std::to_string(p.step) + "/" + std::to_string(kFlashPlanSteps) + " ";
+    const std::string step = std::to_string(p.step);
+    const std::string steps = std::to_string(kFlashPlanSteps);
+    std::string line;
     if (p.step == 0) {
-        line += status.empty() ? "identifying the device" : status;
+        line =
+            i18n::arg(i18n::translate("velmora-flash", "Step %1/%2 %3"),
+                      {step, steps,
+                       status.empty() ? i18n::translate("velmora-flash", "identifying the device") : status});
     } else if (p.row.kind == FlashStep::Erase) {
-        line += "erasing " + std::to_string(p.stepTotal) + " bytes at " + hex6(p.row.address);
-        line += p.stepDone > 0
-                    ? ", done"
-                    : " for " + clockText(std::chrono::duration_cast<std::chrono::seconds>(p.inStep));
+        const std::string bytes = std::to_string(p.stepTotal);
+        line = p.stepDone > 0
+                   ? i18n::arg(i18n::translate("velmora-flash", "Step %1/%2 erasing %3 bytes at %4, done"),
+                               {step, steps, bytes, hex6(p.row.address)})
+                   : i18n::arg(i18n::translate("velmora-flash", "Step %1/%2 erasing %3 bytes at %4 for %5"),
+                               {step, steps, bytes, hex6(p.row.address),
+                                clockText(std::chrono::duration_cast<std::chrono::seconds>(p.inStep))});
     } else {
-        line += "writing image " + std::to_string(p.row.imageId) + " at " + hex6(p.row.address) + ": " +
-                std::to_string(p.stepDone) + "/" + std::to_string(p.stepTotal) + " bytes";
+        line = i18n::arg(i18n::translate("velmora-flash", "Step %1/%2 writing image %3 at %4: %5/%6 bytes"),
+                         {step, steps, std::to_string(p.row.imageId), hex6(p.row.address),
+                          std::to_string(p.stepDone), std::to_string(p.stepTotal)});
     }
     char percent[16];
     std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(p.percent));
@@ -201,11 +211,10 @@ std::string liveLine(const ProgressSnapshot& p, const std::string& status, std::
     if (p.step > 0 && p.row.kind == FlashStep::Write && p.bytesPerSecond) {
         line += "  " + rateText(*p.bytesPerSecond);
     }
-    line += "  " + (p.timeLeft ? clockText(*p.timeLeft) : std::string("-:--")) + " left";
-    if (line.size() > width) {
-        line.resize(width);
-    }
-    return line;
+    line += "  " + i18n::arg(i18n::translate("velmora-flash", "%1 left"),
+                             {p.timeLeft ? clockText(*p.timeLeft) : std::string("-:--")});
+    // Cut by the columns a terminal gives it, never inside a character.
+    return fitWidth(line, width);
 }
 
 }  // namespace velmora::cli

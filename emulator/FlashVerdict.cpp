@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "i18n/Translate.h"
 #include "update/FlashPlan.h"
 
 namespace velmora::emulator {
@@ -43,16 +44,18 @@ std::string origin(std::uint32_t address, bool bootSkipped, const ImageSource& i
             step.kind == FlashStep::Write ? writeLength(step, images(step.imageId)) : step.size;
         if (address >= step.address && address - step.address < length) {
             if (step.kind == FlashStep::Write) {
-                return format("image %u written by step %d, offset 0x%X", step.imageId, i + 1,
-                              address - step.address);
+                return i18n::arg(i18n::translate("Emulator", "image %1 written by step %2, offset %3"),
+                                 {std::to_string(step.imageId), std::to_string(i + 1),
+                                  format("0x%X", address - step.address)});
             }
-            return format("erased by step %d and never written", i + 1);
+            return i18n::arg(i18n::translate("Emulator", "erased by step %1 and never written"),
+                             {std::to_string(i + 1)});
         }
     }
     if (bootSkipped && address < kBootVersionAddress + kBootVersionLength) {
-        return "boot region, skipped: earlier content";
+        return i18n::translate("Emulator", "boot region, skipped: earlier content");
     }
-    return "never touched by the plan: earlier content";
+    return i18n::translate("Emulator", "never touched by the plan: earlier content");
 }
 
 }  // namespace
@@ -75,12 +78,13 @@ std::vector<std::uint8_t> initialFlash(const Scenario& scenario) {
 ExpectedFlash expectedFlash(std::span<const std::uint8_t> initial, const ImageSource& images) {
     ExpectedFlash out;
     if (initial.size() != kFlashSize) {
-        out.error = "the initial flash is not 4 MiB";
+        out.error = i18n::translate("Emulator", "the initial flash is not 4 MiB");
         return out;
     }
     const std::span<const std::uint8_t> boot = images(kBootImageId);
     if (boot.size() < kBootVersionLength) {
-        out.error = format("image %u is missing", kBootImageId);
+        out.error =
+            i18n::arg(i18n::translate("Emulator", "image %1 is missing"), {std::to_string(kBootImageId)});
         return out;
     }
     out.bootSkipped =
@@ -98,8 +102,10 @@ ExpectedFlash expectedFlash(std::span<const std::uint8_t> initial, const ImageSo
         const std::uint32_t length = writeLength(step, image);
         if (image.empty() || length > image.size() ||
             static_cast<std::uint64_t>(step.address) + length > kFlashSize) {
-            out.error = image.empty() ? format("image %u is missing", step.imageId)
-                                      : format("image %u does not fit its plan row", step.imageId);
+            out.error =
+                i18n::arg(image.empty() ? i18n::translate("Emulator", "image %1 is missing")
+                                        : i18n::translate("Emulator", "image %1 does not fit its plan row"),
+                          {std::to_string(step.imageId)});
             out.bytes.clear();
             return out;
         }
@@ -114,11 +120,11 @@ FlashVerdict judgeFlash(std::span<const std::uint8_t> flash, std::span<const std
     const ExpectedFlash expected = expectedFlash(initial, images);
     v.bootSkipped = expected.bootSkipped;
     if (!expected.error.empty()) {
-        v.summary = "no verdict: " + expected.error;
+        v.summary = i18n::arg(i18n::translate("Emulator", "no verdict: %1"), {expected.error});
         return v;
     }
     if (flash.size() != expected.bytes.size()) {
-        v.summary = "no verdict: the flash is not 4 MiB";
+        v.summary = i18n::translate("Emulator", "no verdict: the flash is not 4 MiB");
         return v;
     }
     bool first = true;
@@ -135,13 +141,17 @@ FlashVerdict judgeFlash(std::span<const std::uint8_t> flash, std::span<const std
     }
     v.ok = v.wrongBytes == 0;
     if (v.ok) {
-        v.summary = v.bootSkipped ? "flash matches the plan; boot region skipped and unchanged"
-                                  : "flash matches the plan; boot region written";
-    } else {
         v.summary =
-            format("flash differs at 0x%06X: 0x%02X expected (%s), 0x%02X found; %u wrong bytes in all",
-                   v.firstWrongAddress, v.expected,
-                   origin(v.firstWrongAddress, v.bootSkipped, images).c_str(), v.actual, v.wrongBytes);
+            v.bootSkipped
+                ? i18n::translate("Emulator", "flash matches the plan; boot region skipped and unchanged")
+                : i18n::translate("Emulator", "flash matches the plan; boot region written");
+    } else {
+        v.summary = i18n::arg(
+            i18n::translate("Emulator",
+                            "flash differs at %1: %2 expected (%3), %4 found; %5 wrong bytes in all"),
+            {format("0x%06X", v.firstWrongAddress), format("0x%02X", v.expected),
+             origin(v.firstWrongAddress, v.bootSkipped, images), format("0x%02X", v.actual),
+             std::to_string(v.wrongBytes)});
     }
     return v;
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <optional>
 
+#include "i18n/Translate.h"
+
 namespace velmora::emulator {
 
 namespace {
@@ -68,19 +70,22 @@ std::string parsePair(std::string_view key, std::string_view value, std::string_
     const std::size_t colon = value.find(':');
     const std::string item = quoted(key, value);
     if (colon == std::string_view::npos) {
-        return item + ": expected K:" + std::string(secondName) + " (two numbers joined by a colon)";
+        return i18n::arg(i18n::translate("Emulator", "%1: expected K:%2 (two numbers joined by a colon)"),
+                         {item, secondName});
     }
     const auto k = parseNumber(trim(value.substr(0, colon)), kMaxOrdinal);
     const auto n = parseNumber(trim(value.substr(colon + 1)), maxSecond);
     if (!k) {
-        return item + ": K must be a whole number from 1 to " + std::to_string(kMaxOrdinal);
+        return i18n::arg(i18n::translate("Emulator", "%1: K must be a whole number from 1 to %2"),
+                         {item, std::to_string(kMaxOrdinal)});
     }
     if (*k == 0) {
-        return item + ": K counts from 1, so 0 names no erase or block";
+        return i18n::arg(i18n::translate("Emulator", "%1: K counts from 1, so 0 names no erase or block"),
+                         {item});
     }
     if (!n || *n == 0) {
-        return item + ": " + std::string(secondName) + " must be a whole number from 1 to " +
-               std::to_string(maxSecond);
+        return i18n::arg(i18n::translate("Emulator", "%1: %2 must be a whole number from 1 to %3"),
+                         {item, secondName, std::to_string(maxSecond)});
     }
     out = CountedFault{*k, *n};
     return {};
@@ -101,7 +106,7 @@ std::string pairText(std::string_view key, const CountedFault& f) {
 struct Key {
     std::string_view name;
     std::string_view usage;  // as the help shows it
-    std::string_view help;
+    const char* help;        // English, translated when shown
     bool Scenario::*flag = nullptr;
     CountedFault Scenario::*pair = nullptr;
     std::string_view second = {};  // the pair's second number, as its messages name it
@@ -115,7 +120,8 @@ struct Key {
 std::string applyModel(std::string_view item, std::string_view value, Scenario& s) {
     const auto v = parseNumber(value, kMaxDataByte);
     if (!v) {
-        return std::string(item) + ": the model code must be a number from 0 to 0x7F";
+        return i18n::arg(i18n::translate("Emulator", "%1: the model code must be a number from 0 to 0x7F"),
+                         {item});
     }
     s.model = static_cast<std::uint8_t>(*v);
     return {};
@@ -127,12 +133,13 @@ std::string applyBoot(std::string_view item, std::string_view value, Scenario& s
         return {};
     }
     if (value.size() != 4) {
-        return std::string(item) + ": expected four characters (as in boot=1.00) or 'blank'";
+        return i18n::arg(
+            i18n::translate("Emulator", "%1: expected four characters (as in boot=1.00) or 'blank'"), {item});
     }
     for (std::size_t i = 0; i < 4; ++i) {
         const auto c = static_cast<unsigned char>(value[i]);
         if (c < 0x20 || c > 0x7E) {
-            return std::string(item) + ": the version must be printable ASCII";
+            return i18n::arg(i18n::translate("Emulator", "%1: the version must be printable ASCII"), {item});
         }
         s.bootVersion[i] = c;
     }
@@ -141,7 +148,7 @@ std::string applyBoot(std::string_view item, std::string_view value, Scenario& s
 
 std::string applyMode(std::string_view item, std::string_view value, Scenario& s) {
     if (value != "on" && value != "off") {
-        return std::string(item) + ": expected on or off";
+        return i18n::arg(i18n::translate("Emulator", "%1: expected on or off"), {item});
     }
     s.updateMode = value == "on";
     return {};
@@ -150,7 +157,8 @@ std::string applyMode(std::string_view item, std::string_view value, Scenario& s
 std::string applyEndStatus(std::string_view item, std::string_view value, Scenario& s) {
     const auto v = parseNumber(value, kMaxDataByte);
     if (!v) {
-        return std::string(item) + ": the status must be a number from 0 to 127";
+        return i18n::arg(i18n::translate("Emulator", "%1: the status must be a number from 0 to 127"),
+                         {item});
     }
     s.endStatus = static_cast<std::uint8_t>(*v);
     return {};
@@ -160,8 +168,9 @@ std::string applyEndStatus(std::string_view item, std::string_view value, Scenar
 std::string applyOrdinal(std::string_view item, std::string_view value, std::uint32_t& out) {
     const auto v = parseNumber(value, kMaxOrdinal);
     if (!v || *v == 0) {
-        return std::string(item) + ": K must be a whole number from 1 to " + std::to_string(kMaxOrdinal) +
-               " (the first is 1)";
+        return i18n::arg(
+            i18n::translate("Emulator", "%1: K must be a whole number from 1 to %2 (the first is 1)"),
+            {item, std::to_string(kMaxOrdinal)});
     }
     out = *v;
     return {};
@@ -177,7 +186,7 @@ std::string applyLink(std::string_view item, std::string_view value, Scenario& s
     } else if (value == "din") {
         s.link = Link::Din;
     } else {
-        return std::string(item) + ": expected none, usb or din";
+        return i18n::arg(i18n::translate("Emulator", "%1: expected none, usb or din"), {item});
     }
     return {};
 }
@@ -186,13 +195,14 @@ std::string applyLink(std::string_view item, std::string_view value, Scenario& s
 const Key kKeys[] = {
     {.name = "model",
      .usage = "model=0x62",
-     .help = "model code (0 to 0x7F; default 0x63)",
+     .help = VELMORA_TEXT("Emulator", "model code (0 to 0x7F; default 0x63)"),
      .apply = applyModel,
      .describe =
          [](const Scenario& s) { return s.model == Scenario{}.model ? "" : "model=" + hexByte(s.model); }},
     {.name = "boot",
      .usage = "boot=1.00|blank",
-     .help = "the earlier firmware's boot-version bytes (default 0.99), or a blank flash",
+     .help = VELMORA_TEXT("Emulator",
+                          "the earlier firmware's boot-version bytes (default 0.99), or a blank flash"),
      .apply = applyBoot,
      .describe =
          [](const Scenario& s) {
@@ -203,42 +213,42 @@ const Key kKeys[] = {
          }},
     {.name = "mode",
      .usage = "mode=off",
-     .help = "not in version-update mode: Begin, erase and write get 11",
+     .help = VELMORA_TEXT("Emulator", "not in version-update mode: Begin, erase and write get 11"),
      .apply = applyMode,
      .describe = [](const Scenario& s) { return std::string(s.updateMode ? "" : "mode=off"); }},
     {.name = "refuse-erase",
      .usage = "refuse-erase=K:N",
-     .help = "the K-th erase refused (status 1) N times",
+     .help = VELMORA_TEXT("Emulator", "the K-th erase refused (status 1) N times"),
      .pair = &Scenario::refuseErase,
      .second = "N",
      .maxSecond = kMaxCount},
     {.name = "refuse-block",
      .usage = "refuse-block=K:N",
-     .help = "block K refused (status 1) N times, then written",
+     .help = VELMORA_TEXT("Emulator", "block K refused (status 1) N times, then written"),
      .pair = &Scenario::refuseBlock,
      .second = "N",
      .maxSecond = kMaxCount},
     {.name = "drop-block",
      .usage = "drop-block=K:N",
-     .help = "block K written but its answer lost N times",
+     .help = VELMORA_TEXT("Emulator", "block K written but its answer lost N times"),
      .pair = &Scenario::dropBlock,
      .second = "N",
      .maxSecond = kMaxCount},
     {.name = "late-block",
      .usage = "late-block=K:MS",
-     .help = "the first answer to block K sent MS ms late",
+     .help = VELMORA_TEXT("Emulator", "the first answer to block K sent MS ms late"),
      .pair = &Scenario::lateBlock,
      .second = "MS",
      .maxSecond = kMaxDelayMs},
     {.name = "late-erase",
      .usage = "late-erase=K:MS",
-     .help = "the first answer to the K-th erase sent MS ms late",
+     .help = VELMORA_TEXT("Emulator", "the first answer to the K-th erase sent MS ms late"),
      .pair = &Scenario::lateErase,
      .second = "MS",
      .maxSecond = kMaxDelayMs},
     {.name = "corrupt-block",
      .usage = "corrupt-block=K",
-     .help = "block K acknowledged but stored with one byte wrong",
+     .help = VELMORA_TEXT("Emulator", "block K acknowledged but stored with one byte wrong"),
      .apply = [](std::string_view item, std::string_view value,
                  Scenario& s) { return applyOrdinal(item, value, s.corruptBlock); },
      .describe =
@@ -247,21 +257,21 @@ const Key kKeys[] = {
          }},
     {.name = "lose",
      .usage = "lose=P:SEED",
-     .help = "each answer lost with a chance of P percent, drawn from SEED",
+     .help = VELMORA_TEXT("Emulator", "each answer lost with a chance of P percent, drawn from SEED"),
      .apply = applyLoss,
      .describe =
          [](const Scenario& s) { return s.loss.active() ? pairText("lose", s.loss) : std::string(); }},
     {.name = "bad-read",
      .usage = "bad-read",
-     .help = "every ReadReply carries a wrong checksum",
+     .help = VELMORA_TEXT("Emulator", "every ReadReply carries a wrong checksum"),
      .flag = &Scenario::badRead},
     {.name = "silent",
      .usage = "silent",
-     .help = "answers nothing and changes nothing",
+     .help = VELMORA_TEXT("Emulator", "answers nothing and changes nothing"),
      .flag = &Scenario::silent},
     {.name = "end-status",
      .usage = "end-status=S",
-     .help = "the status that answers EndUpdateRequest (default 0)",
+     .help = VELMORA_TEXT("Emulator", "the status that answers EndUpdateRequest (default 0)"),
      .apply = applyEndStatus,
      .describe =
          [](const Scenario& s) {
@@ -269,7 +279,7 @@ const Key kKeys[] = {
          }},
     {.name = "unplug",
      .usage = "unplug=K",
-     .help = "unplugged when the K-th message from the host arrives",
+     .help = VELMORA_TEXT("Emulator", "unplugged when the K-th message from the host arrives"),
      .apply = [](std::string_view item, std::string_view value,
                  Scenario& s) { return applyOrdinal(item, value, s.unplugAt); },
      .describe =
@@ -278,19 +288,19 @@ const Key kKeys[] = {
          }},
     {.name = "chatter",
      .usage = "chatter",
-     .help = "sends messages of its own between its answers",
+     .help = VELMORA_TEXT("Emulator", "sends messages of its own between its answers"),
      .flag = &Scenario::chatter},
     {.name = "done-reply",
      .usage = "done-reply",
-     .help = "DoneReply instead of status 0 for erases and writes",
+     .help = VELMORA_TEXT("Emulator", "DoneReply instead of status 0 for erases and writes"),
      .flag = &Scenario::doneReply},
     {.name = "echo",
      .usage = "echo",
-     .help = "the link also hands every host message back (a MIDI thru or loop)",
+     .help = VELMORA_TEXT("Emulator", "the link also hands every host message back (a MIDI thru or loop)"),
      .flag = &Scenario::echo},
     {.name = "link",
      .usage = "link=none|usb|din",
-     .help = "wire speed each way (default usb)",
+     .help = VELMORA_TEXT("Emulator", "wire speed each way (default usb)"),
      .apply = applyLink,
      .describe =
          [](const Scenario& s) {
@@ -322,7 +332,9 @@ std::string applyLoss(std::string_view item, std::string_view value, Scenario& s
         return why;
     }
     if (loss.k > 100) {
-        return std::string(item) + ": the share of answers lost is a percentage from 1 to 100";
+        return i18n::arg(
+            i18n::translate("Emulator", "%1: the share of answers lost is a percentage from 1 to 100"),
+            {item});
     }
     s.loss = loss;
     return {};
@@ -332,17 +344,19 @@ std::string applyLoss(std::string_view item, std::string_view value, Scenario& s
 std::string applyItem(std::string_view name, std::string_view value, bool hasValue, Scenario& s) {
     const Key* key = findKey(name);
     if (key == nullptr) {
-        return "unknown key '" + std::string(name) + "' (known keys: " + knownKeys() + ")";
+        return i18n::arg(i18n::translate("Emulator", "unknown key '%1' (known keys: %2)"),
+                         {name, knownKeys()});
     }
     if (key->flag != nullptr) {
         if (hasValue) {
-            return "key '" + std::string(name) + "' takes no value, but got '" + std::string(value) + "'";
+            return i18n::arg(i18n::translate("Emulator", "key '%1' takes no value, but got '%2'"),
+                             {name, value});
         }
         s.*(key->flag) = true;
         return {};
     }
     if (value.empty()) {
-        return "key '" + std::string(name) + "' needs a value (" + std::string(name) + "=...)";
+        return i18n::arg(i18n::translate("Emulator", "key '%1' needs a value (%1=...)"), {name});
     }
     if (key->pair != nullptr) {
         return parsePair(name, value, key->second, key->maxSecond, s.*(key->pair));
@@ -373,19 +387,22 @@ ScenarioParse parseScenario(std::string_view text) {
         const std::string_view item = trim(text.substr(position, end - position));
         ++itemNumber;
         if (item.empty()) {
-            return refuse("item " + std::to_string(itemNumber) +
-                          " is empty (two commas in a row, or a comma at either end)");
+            return refuse(
+                i18n::arg(i18n::translate("Emulator",
+                                          "item %1 is empty (two commas in a row, or a comma at either end)"),
+                          {std::to_string(itemNumber)}));
         }
         const std::size_t equals = item.find('=');
         const bool hasValue = equals != std::string_view::npos;
         const std::string_view key = trim(item.substr(0, equals));
         const std::string_view value = hasValue ? trim(item.substr(equals + 1)) : std::string_view{};
         if (key.empty()) {
-            return refuse("item '" + std::string(item) + "' has no key before '='");
+            return refuse(i18n::arg(i18n::translate("Emulator", "item '%1' has no key before '='"), {item}));
         }
         const std::string marker = std::string(key) + ",";
         if (seen.find("," + marker) != std::string::npos) {
-            return refuse("duplicate key '" + std::string(key) + "': give each key once");
+            return refuse(
+                i18n::arg(i18n::translate("Emulator", "duplicate key '%1': give each key once"), {key}));
         }
         if (std::string why = applyItem(key, value, hasValue, result.scenario); !why.empty()) {
             return refuse(std::move(why));
@@ -419,12 +436,13 @@ std::string describeScenario(const Scenario& s) {
 }
 
 std::string scenarioHelp() {
-    std::string help =
-        "Device scenario: comma-separated keys, each at most once (erases and blocks count from 1).\n";
+    std::string help = i18n::translate(
+        "Emulator",
+        "Device scenario: comma-separated keys, each at most once (erases and blocks count from 1).\n");
     for (const Key& key : kKeys) {
         std::string line = "  " + std::string(key.usage);
         line.resize(std::max<std::size_t>(line.size() + 1, 21), ' ');
-        help += line + std::string(key.help) + "\n";
+        help += line + i18n::translate("Emulator", key.help) + "\n";
     }
     return help;
 }

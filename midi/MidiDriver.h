@@ -15,6 +15,8 @@
 #include <string>
 #include <system_error>
 
+#include "i18n/Translate.h"
+
 namespace velmora::midi {
 
 using Bytes = std::span<const std::uint8_t>;
@@ -98,17 +100,20 @@ class MidiDriver {
 };
 
 // Why an open by index failed when the port at that index is no longer the one that was listed.
-inline constexpr const char* kPortListChanged = "the port list changed: rescan";
+// English here, as the tests compare it; translated where it is said.
+inline constexpr const char* kPortListChanged = VELMORA_TEXT("Drivers", "the port list changed: rescan");
 
 // make() builds a device object that starts a thread of its own. When the system cannot start one (no memory,
-// a process limit), the open fails with the reason in *why rather than ending the program.
+// a process limit), the open fails with the reason in *why rather than ending the program. `thread` is an
+// English text marked VELMORA_TEXT("Drivers", ...), said in the chosen language.
 template <typename Make>
 auto openWithThread(const char* thread, std::string* why, Make make) -> decltype(make()) {
     try {
         return make();
     } catch (const std::system_error& e) {
         if (why != nullptr) {
-            *why = std::string("cannot start the ") + thread + " thread: " + e.what();
+            *why = i18n::arg(i18n::translate("Drivers", "cannot start the %1 thread: %2"),
+                             {i18n::translate("Drivers", thread), e.what()});
         }
         return nullptr;
     }

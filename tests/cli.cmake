@@ -11,6 +11,8 @@ if(WIN32)
     return()  # signals and whole runs of the program are POSIX tests; .ci/wine-tests runs the program itself
 endif()
 velmora_test(test_cli_signals SOURCES test_cli_signals.cpp LIBS velmora_cli LABELS threads)
+# Whole runs in-process with Japanese chosen: every text translated, the JSON stream still English.
+velmora_test(test_cli_japanese SOURCES test_cli_japanese.cpp LIBS velmora_cli LABELS threads)
 
 velmora_test(test_cli_run SOURCES test_cli_run.cpp LIBS velmora_cli LABELS threads)
 target_include_directories(test_cli_run PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

@@ -6,6 +6,8 @@
 #include <memory>
 #include <utility>
 
+#include "i18n/Translate.h"
+
 namespace velmora::midi {
 
 // ---- names ----
@@ -70,10 +72,6 @@ bool alsaOk(int result, const std::string& what, std::string* why) {
 
 // Large enough for the longest message of the update protocol to be queued whole.
 constexpr std::size_t kBufferBytes = 16384;
-
-const char* directionName(snd_rawmidi_stream_t stream) {
-    return stream == SND_RAWMIDI_STREAM_INPUT ? "input" : "output";
-}
 
 std::string address(const AlsaPort& port) {
     return "hw:" + std::to_string(port.card) + "," + std::to_string(port.device) + "," +
@@ -144,16 +142,22 @@ class CAlsaChannel final : public RawChannel {
         }
         status_.reset(rawStatus);
         snd_rawmidi_t* const h = handle_.get();
-        const bool set =
-            alsaOk(snd_rawmidi_params_current(h, params.get()), label + ": reading parameters", why) &&
-            alsaOk(snd_rawmidi_params_set_buffer_size(h, params.get(), kBufferBytes), label + ": buffer size",
-                   why) &&
-            alsaOk(snd_rawmidi_params_set_avail_min(h, params.get(), 1), label + ": wake-up threshold",
-                   why) &&
-            alsaOk(snd_rawmidi_params_set_no_active_sensing(h, params.get(), 1), label + ": active sensing",
-                   why) &&
-            alsaOk(snd_rawmidi_params(h, params.get()), label + ": setting parameters", why) &&
-            alsaOk(snd_rawmidi_params_current(h, params.get()), label + ": reading parameters", why);
+        // What was being set when a call failed, said with the port's label.
+        const auto at = [&label](const char* english) {
+            return i18n::arg(i18n::translate("Drivers", english), {label});
+        };
+        const bool set = alsaOk(snd_rawmidi_params_current(h, params.get()),
+                                at(VELMORA_TEXT("Drivers", "%1: reading parameters")), why) &&
+                         alsaOk(snd_rawmidi_params_set_buffer_size(h, params.get(), kBufferBytes),
+                                at(VELMORA_TEXT("Drivers", "%1: buffer size")), why) &&
+                         alsaOk(snd_rawmidi_params_set_avail_min(h, params.get(), 1),
+                                at(VELMORA_TEXT("Drivers", "%1: wake-up threshold")), why) &&
+                         alsaOk(snd_rawmidi_params_set_no_active_sensing(h, params.get(), 1),
+                                at(VELMORA_TEXT("Drivers", "%1: active sensing")), why) &&
+                         alsaOk(snd_rawmidi_params(h, params.get()),
+                                at(VELMORA_TEXT("Drivers", "%1: setting parameters")), why) &&
+                         alsaOk(snd_rawmidi_params_current(h, params.get()),
+                                at(VELMORA_TEXT("Drivers", "%1: reading parameters")), why);
         if (!set) {
             return false;
         }
@@ -237,15 +241,17 @@ std::shared_ptr<CAlsaChannel> openChannel(int index, snd_rawmidi_stream_t stream
                           samePort(ports[i], listed.ports[i]) && portNames(ports)[i] == listed.names[i];
         if (!same) {
             if (why != nullptr) {
-                *why = kPortListChanged;
+                *why = i18n::translate("Drivers", kPortListChanged);
             }
             return nullptr;
         }
     }
     if (index < 0 || static_cast<std::size_t>(index) >= ports.size()) {
         if (why != nullptr) {
-            *why = "no ALSA MIDI " + std::string(directionName(stream)) + " " + std::to_string(index) + " (" +
-                   std::to_string(ports.size()) + " found)";
+            *why = i18n::arg(stream == SND_RAWMIDI_STREAM_INPUT
+                                 ? i18n::translate("Drivers", "no ALSA MIDI input %1 (%2 found)")
+                                 : i18n::translate("Drivers", "no ALSA MIDI output %1 (%2 found)"),
+                             {std::to_string(index), std::to_string(ports.size())});
         }
         return nullptr;
     }
@@ -262,11 +268,13 @@ std::shared_ptr<CAlsaChannel> openChannel(int index, snd_rawmidi_stream_t stream
             const std::string node =
                 "/dev/snd/midiC" + std::to_string(port.card) + "D" + std::to_string(port.device);
             const std::string holders = describeHolders(node);
-            *why = label + " is in use by " + (holders.empty() ? std::string("another program") : holders);
+            *why =
+                i18n::arg(i18n::translate("Drivers", "%1 is in use by %2"),
+                          {label, holders.empty() ? i18n::translate("Drivers", "another program") : holders});
         }
         return nullptr;
     }
-    if (!alsaOk(opened, "cannot open " + label, why)) {
+    if (!alsaOk(opened, i18n::arg(i18n::translate("Drivers", "cannot open %1"), {label}), why)) {
         return nullptr;
     }
     auto channel = std::make_shared<CAlsaChannel>(RawMidiHandle(raw));

@@ -4,6 +4,8 @@
 #include <thread>
 #include <utility>
 
+#include "i18n/Translate.h"
+
 namespace velmora::midi {
 
 // ---- far end of an output ----
@@ -258,12 +260,14 @@ std::unique_ptr<MidiOutput> CLoopbackDriver::openOutput(int index, std::string* 
     auto end = output(index);
     if (!end || !end->markOpen(true)) {
         if (why != nullptr) {
-            *why = end ? "the loopback output refused to open" : "no such loopback output";
+            *why = end ? i18n::translate("Drivers", "the loopback output refused to open")
+                       : i18n::translate("Drivers", "no such loopback output");
         }
         return nullptr;
     }
     std::unique_ptr<MidiOutput> opened =
-        openWithThread("loopback output's", why, [&end] { return std::make_unique<LoopbackOutput>(end); });
+        openWithThread(VELMORA_TEXT("Drivers", "loopback output's"), why,
+                       [&end] { return std::make_unique<LoopbackOutput>(end); });
     if (!opened) {
         end->markOpen(false);
     }
@@ -274,7 +278,8 @@ std::unique_ptr<MidiInput> CLoopbackDriver::openInput(int index, SysExHandler on
     auto end = input(index);
     if (!end || !end->attach(std::move(onSysEx))) {
         if (why != nullptr) {
-            *why = end ? "the loopback input refused to open" : "no such loopback input";
+            *why = end ? i18n::translate("Drivers", "the loopback input refused to open")
+                       : i18n::translate("Drivers", "no such loopback input");
         }
         return nullptr;
     }

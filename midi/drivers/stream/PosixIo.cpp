@@ -11,6 +11,8 @@
 #include <memory>
 #include <utility>
 
+#include "i18n/Translate.h"
+
 namespace velmora::midi {
 
 std::string errorText(const std::string& what, int error) {
@@ -135,12 +137,12 @@ std::string describeHolders(const std::string& path) {
         std::ifstream comm(pidDir + "/comm");
         std::getline(comm, name);
         if (name.empty()) {
-            name = "a process";
+            name = i18n::translate("Drivers", "a process");
         }
         if (!holders.empty()) {
             holders += ", ";
         }
-        holders += name + " (pid " + entry->d_name + ")";
+        holders += i18n::arg(i18n::translate("Drivers", "%1 (pid %2)"), {name, entry->d_name});
     }
     return holders;
 }

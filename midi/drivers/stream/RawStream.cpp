@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "i18n/Translate.h"
+
 namespace velmora::midi {
 
 namespace {
@@ -34,11 +36,11 @@ std::unique_ptr<CRawOutput> CRawOutput::create(std::shared_ptr<RawChannel> chann
     CWakeup wake;
     if (!wake.valid()) {
         if (why != nullptr) {
-            *why = errorText("cannot create the output's wake-up pipe", errno);
+            *why = errorText(i18n::translate("Drivers", "cannot create the output's wake-up pipe"), errno);
         }
         return nullptr;
     }
-    return openWithThread("output's writer", why, [&] {
+    return openWithThread(VELMORA_TEXT("Drivers", "output's writer"), why, [&] {
         return std::unique_ptr<CRawOutput>(new CRawOutput(std::move(channel), limits, std::move(wake)));
     });
 }
@@ -221,11 +223,11 @@ std::unique_ptr<CRawInput> CRawInput::create(std::shared_ptr<RawChannel> channel
     CWakeup wake;
     if (!wake.valid()) {
         if (why != nullptr) {
-            *why = errorText("cannot create the input's wake-up pipe", errno);
+            *why = errorText(i18n::translate("Drivers", "cannot create the input's wake-up pipe"), errno);
         }
         return nullptr;
     }
-    return openWithThread("input's reader", why, [&] {
+    return openWithThread(VELMORA_TEXT("Drivers", "input's reader"), why, [&] {
         return std::unique_ptr<CRawInput>(
             new CRawInput(std::move(channel), std::move(onSysEx), std::move(wake)));
     });

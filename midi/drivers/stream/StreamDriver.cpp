@@ -20,32 +20,36 @@
 #include <sound/asound.h>
 #endif
 
+#include "i18n/Translate.h"
+
 namespace velmora::midi {
 
 namespace {
 
 std::string inUse(const std::string& path) {
     const std::string holders = describeHolders(path);
-    return path + " is in use by " + (holders.empty() ? std::string("another program") : holders);
+    return i18n::arg(i18n::translate("Drivers", "%1 is in use by %2"),
+                     {path, holders.empty() ? i18n::translate("Drivers", "another program") : holders});
 }
 
 std::string openFailure(const std::string& path, int error) {
     switch (error) {
         case ENOENT:
         case ENOTDIR:
-            return path + " does not exist";
+            return i18n::arg(i18n::translate("Drivers", "%1 does not exist"), {path});
         case EACCES:
         case EPERM:
-            return "no permission to open " + path + " for reading and writing";
+            return i18n::arg(i18n::translate("Drivers", "no permission to open %1 for reading and writing"),
+                             {path});
         case EISDIR:
-            return path + " is not a character device";
+            return i18n::arg(i18n::translate("Drivers", "%1 is not a character device"), {path});
         case EBUSY:
             return inUse(path);
         case ENXIO:
         case ENODEV:
-            return path + " has no device behind it";
+            return i18n::arg(i18n::translate("Drivers", "%1 has no device behind it"), {path});
         default:
-            return errorText("cannot open " + path, error);
+            return errorText(i18n::arg(i18n::translate("Drivers", "cannot open %1"), {path}), error);
     }
 }
 
@@ -54,9 +58,10 @@ bool fatal(int error) {
 }
 
 std::string notMidi(const std::string& path) {
-    return path +
-           " is not a MIDI device: only a serial port, a pty or an ALSA rawmidi node (/dev/snd/midiC*D*) "
-           "will do";
+    return i18n::arg(i18n::translate("Drivers",
+                                     "%1 is not a MIDI device: only a serial port, a pty or an ALSA "
+                                     "rawmidi node (/dev/snd/midiC*D*) will do"),
+                     {path});
 }
 
 // The kernel's class for a character device ("tty", "sound", "mem", ...), so that a node is judged before it
@@ -90,7 +95,8 @@ bool isRawMidi(int fd) {
 }
 
 std::string ownTerminal(const std::string& path) {
-    return path + " is the terminal this program runs in, not a MIDI device";
+    return i18n::arg(i18n::translate("Drivers", "%1 is the terminal this program runs in, not a MIDI device"),
+                     {path});
 }
 
 // True when the node is the terminal the program was started from: its standard streams' tty, or /dev/tty.
@@ -194,7 +200,7 @@ std::shared_ptr<CStreamChannel> CStreamChannel::open(const std::string& path,
 
     struct stat info {};
     if (const SysResult s = sysCall([&] { return ::fstat(fd, &info); }); s.failed()) {
-        return fail(errorText("cannot examine " + path, s.error));
+        return fail(errorText(i18n::arg(i18n::translate("Drivers", "cannot examine %1"), {path}), s.error));
     }
     const bool tty = ::isatty(fd) == 1;
     if (!S_ISCHR(info.st_mode) || (!tty && !isRawMidi(fd))) {
@@ -205,15 +211,18 @@ std::shared_ptr<CStreamChannel> CStreamChannel::open(const std::string& path,
     }
     // Two programs writing to one device would interleave their messages on the wire.
     if (const SysResult locked = sysCall([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }); locked.failed()) {
-        return fail(locked.error == EWOULDBLOCK ? inUse(path)
-                                                : errorText("cannot lock " + path, locked.error));
+        return fail(
+            locked.error == EWOULDBLOCK
+                ? inUse(path)
+                : errorText(i18n::arg(i18n::translate("Drivers", "cannot lock %1"), {path}), locked.error));
     }
     if (!tty) {
         channel->rawMidi_ = true;
         channel->setUpRawMidi();
     } else {
         if (const SysResult got = sysCall([&] { return ::tcgetattr(fd, &channel->saved_); }); got.failed()) {
-            return fail(errorText("cannot read the settings of " + path, got.error));
+            return fail(errorText(
+                i18n::arg(i18n::translate("Drivers", "cannot read the settings of %1"), {path}), got.error));
         }
         termios raw = channel->saved_;
         // MIDI is eight-bit data: no echo, no line editing, no signals, no translation of CR or LF. No flow
@@ -226,7 +235,8 @@ std::shared_ptr<CStreamChannel> CStreamChannel::open(const std::string& path,
         raw.c_cc[VMIN] = 1;
         raw.c_cc[VTIME] = 0;
         if (const SysResult set = sysCall([&] { return ::tcsetattr(fd, TCSANOW, &raw); }); set.failed()) {
-            return fail(errorText("cannot switch " + path + " to raw bytes", set.error));
+            return fail(errorText(
+                i18n::arg(i18n::translate("Drivers", "cannot switch %1 to raw bytes"), {path}), set.error));
         }
         channel->tty_ = true;
     }
@@ -389,10 +399,12 @@ std::string CStreamDriver::outputName(unsigned index) {
 }
 
 std::shared_ptr<CStreamChannel> CStreamDriver::claim(int index, Direction direction, std::string* why) {
-    const char* const what = direction == Direction::input ? "input" : "output";
+    const bool input = direction == Direction::input;
     if (index != 0) {
         if (why != nullptr) {
-            *why = "no " + std::string(what) + " " + std::to_string(index) + ": " + path_ + " has only one";
+            *why = i18n::arg(input ? i18n::translate("Drivers", "no input %1: %2 has only one")
+                                   : i18n::translate("Drivers", "no output %1: %2 has only one"),
+                             {std::to_string(index), path_});
         }
         return nullptr;
     }
@@ -409,7 +421,9 @@ std::shared_ptr<CStreamChannel> CStreamDriver::claim(int index, Direction direct
     }
     if (!channel->take(direction)) {
         if (why != nullptr) {
-            *why = "the " + std::string(what) + " on " + path_ + " is already open";
+            *why = i18n::arg(input ? i18n::translate("Drivers", "the input on %1 is already open")
+                                   : i18n::translate("Drivers", "the output on %1 is already open"),
+                             {path_});
         }
         return nullptr;
     }

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "i18n/Translate.h"
+
 #include "midi/SysExFramer.h"
 
 namespace velmora::midi {
@@ -63,9 +65,11 @@ bool mmOk(MMRESULT result, Side side, const char* what, std::string* why) {
         wchar_t text[MAXERRORLENGTH] = {};
         const MMRESULT described = side == Side::input ? midiInGetErrorTextW(result, text, MAXERRORLENGTH)
                                                        : midiOutGetErrorTextW(result, text, MAXERRORLENGTH);
-        *why = std::string(what) + ": " +
-               (described == MMSYSERR_NOERROR ? toUtf8(text, MAXERRORLENGTH) : std::string("failed")) +
-               " (error " + std::to_string(result) + ")";
+        *why = i18n::arg(i18n::translate("Drivers", "%1: %2 (error %3)"),
+                         {what,
+                          described == MMSYSERR_NOERROR ? toUtf8(text, MAXERRORLENGTH)
+                                                        : i18n::translate("Drivers", "failed"),
+                          std::to_string(result)});
     }
     return false;
 }
@@ -80,8 +84,10 @@ bool checkIndex(int index, UINT count, const char* what, std::string* why) {
         return true;
     }
     if (why != nullptr) {
-        *why = std::string("no MIDI ") + what + " " + std::to_string(index) + " (" + std::to_string(count) +
-               " found)";
+        *why = i18n::arg(std::string_view(what) == "input"
+                             ? i18n::translate("Drivers", "no MIDI input %1 (%2 found)")
+                             : i18n::translate("Drivers", "no MIDI output %1 (%2 found)"),
+                         {std::to_string(index), std::to_string(count)});
     }
     return false;
 }
@@ -245,7 +251,9 @@ class CWinMmOutput final : public MidiOutput {
         } catch (const std::system_error& e) {
             // The destructor closes the handle.
             if (why != nullptr) {
-                *why = std::string("cannot start the output's completion thread: ") + e.what();
+                *why =
+                    i18n::arg(i18n::translate("Drivers", "cannot start the output's completion thread: %1"),
+                              {e.what()});
             }
             return false;
         }
@@ -409,7 +417,7 @@ bool CWinMmDriver::stillListed(const std::map<unsigned, std::string>& listed, in
         return true;
     }
     if (why != nullptr) {
-        *why = kPortListChanged;
+        *why = i18n::translate("Drivers", kPortListChanged);
     }
     return false;
 }
