@@ -11,6 +11,19 @@ namespace velmora::cli {
 // Call first in main, before any thread exists.
 void ignoreBrokenPipe();
 bool stdoutIsTerminal();
+
+// While it lives, a Windows console shows the UTF-8 the program writes (Japanese texts, port names) instead
+// of reading it in the console's own code page, which it puts back at the end. Nothing to do elsewhere.
+class CUtf8Console {
+  public:
+    CUtf8Console();
+    ~CUtf8Console();
+    CUtf8Console(const CUtf8Console&) = delete;
+    CUtf8Console& operator=(const CUtf8Console&) = delete;
+
+  private:
+    [[maybe_unused]] unsigned previous_ = 0;  // 0: left alone
+};
 // Columns of the terminal on stdout; 80 when that cannot be told.
 std::size_t terminalColumns();
 

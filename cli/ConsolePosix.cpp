@@ -48,6 +48,9 @@ bool stdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
 }
 
+CUtf8Console::CUtf8Console() = default;  // terminals here take UTF-8 as it is
+CUtf8Console::~CUtf8Console() = default;
+
 std::size_t terminalColumns() {
     winsize size{};
     if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {

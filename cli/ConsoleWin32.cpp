@@ -20,6 +20,19 @@ bool stdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 }
 
+CUtf8Console::CUtf8Console() {
+    const UINT current = GetConsoleOutputCP();  // 0 without a console
+    if (current != 0 && current != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {
+        previous_ = current;
+    }
+}
+
+CUtf8Console::~CUtf8Console() {
+    if (previous_ != 0) {
+        SetConsoleOutputCP(previous_);
+    }
+}
+
 std::size_t terminalColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
     if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {

@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     // Before anything is said: every text from here on is in the user's language.
     velmora::i18n::useLanguageOfEnvironment();
     ignoreBrokenPipe();
+    const CUtf8Console console;
     const std::vector<std::string> args(argv + 1, argv + argc);
     return runProgram(args, Output{std::cout, std::cerr, stdoutIsTerminal(), terminalColumns()});
 }

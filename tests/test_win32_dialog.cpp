@@ -14,8 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "i18n/Catalogue.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "tests/support/Watchdog.h"
+#include "ui/DialogTexts.h"
 #include "ui/win32/CVeskUpdatorDlg.h"
 #include "ui/win32/ResourceIds.h"
 #include "ui/win32/WideText.h"
@@ -310,6 +312,39 @@ TEST(Win32DialogTest, TitleCarriesTheCopyNumberAndTheWindowMenuEndsWithAbout) {
         EXPECT_EQ(title, wide(texts::instanceTitle(instance)));
         EXPECT_EQ(lastId, static_cast<UINT>(VELMORA_IDM_ABOUT));
         EXPECT_TRUE(beforeLast & MFT_SEPARATOR);
+    }
+}
+
+// The template holds the English labels; the dialog sets each again in the language chosen at start.
+TEST(Win32DialogTest, LabelsAndTheWindowMenuAreInTheChosenLanguage) {
+    for (const auto language : {i18n::Language::English, i18n::Language::Japanese}) {
+        SCOPED_TRACE(language == i18n::Language::English ? "English" : "Japanese");
+        i18n::useBuiltIn(language);
+        DialogRun run;
+        std::vector<std::wstring> shown;
+        run.run([&](CVeskUpdatorDlg&, HWND window) {
+            for (int id : {VELMORA_IDC_EXECUTE, VELMORA_IDC_EXIT, VELMORA_IDC_RESCAN,
+                           VELMORA_IDC_MIDI_IN_LABEL, VELMORA_IDC_MIDI_OUT_LABEL}) {
+                shown.push_back(itemText(window, id));
+            }
+            const HMENU menu = ::GetSystemMenu(window, FALSE);
+            wchar_t about[128] = {};
+            ::GetMenuStringW(menu, VELMORA_IDM_ABOUT, about, 128, MF_BYCOMMAND);
+            shown.push_back(about);
+            ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+        });
+        std::vector<std::wstring> expected;
+        for (const char* label :
+             {labels::kExecute, labels::kExit, labels::kRescan, labels::kMidiIn, labels::kMidiOut}) {
+            expected.push_back(wide(labels::shown(label)));
+        }
+        expected.push_back(wide(texts::shown(texts::kAboutMenu)));
+        i18n::useBuiltIn(i18n::Language::English);
+        EXPECT_EQ(shown, expected);
+        if (language == i18n::Language::Japanese) {
+            EXPECT_NE(shown.front(), wide(labels::kExecute));
+            EXPECT_EQ(i18n::untranslated(), std::vector<std::string>());
+        }
     }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // The fixed texts of the two dialogs' controls. The texts an update shows are in update/Texts.h.
 
+#include <string>
+
 #include "i18n/Translate.h"
 
 namespace velmora::ui::labels {
@@ -20,5 +22,10 @@ inline constexpr const char* kAboutVersion = VELMORA_TEXT("Dialog", "Version ");
 // Shown in the About box of a build whose firmware images are generated filler.
 inline constexpr const char* kAboutStandIns =
     VELMORA_TEXT("Dialog", "Stand-in firmware: updates only the emulated device.");
+
+// One of the labels above in the language chosen at start.
+inline std::string shown(const char* label) {
+    return i18n::translate("Dialog", label);
+}
 
 }  // namespace velmora::ui::labels

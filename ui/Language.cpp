@@ -4,6 +4,7 @@
 #include <QTranslator>
 #include <memory>
 
+#include "ui/DialogTexts.h"
 #include "update/Texts.h"
 
 namespace velmora::ui {
@@ -32,7 +33,7 @@ void useLanguage(i18n::Language language) {
 }
 
 QString shownLabel(const char* text) {
-    return QString::fromStdString(i18n::translate("Dialog", text));
+    return QString::fromStdString(labels::shown(text));
 }
 
 QString shownText(const char* text) {

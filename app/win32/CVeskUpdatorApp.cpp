@@ -6,12 +6,15 @@
 
 #include <array>
 
+#include "i18n/Catalogue.h"
 #include "ui/win32/WideText.h"
 #include "update/Texts.h"
 
 namespace velmora::app {
 
-CVeskUpdatorApp::CVeskUpdatorApp(std::string lockSuffix) : lockSuffix_(std::move(lockSuffix)) {}
+CVeskUpdatorApp::CVeskUpdatorApp(std::string lockSuffix) : lockSuffix_(std::move(lockSuffix)) {
+    i18n::useLanguageOfEnvironment();  // the user's display language, before any text is made
+}
 
 CVeskUpdatorApp::~CVeskUpdatorApp() = default;
 
@@ -23,8 +26,10 @@ int CVeskUpdatorApp::run(const DialogRunner& runDialog) {
     const InstanceNumber taken = takeInstanceNumber(instanceLock_, lockSuffix_);
     instanceNumber_ = taken.number;
     if (!taken.failure.empty()) {
-        ::MessageBoxW(nullptr, ui::wide("Cannot start: " + taken.failure + ".").c_str(),
-                      ui::wide(programName()).c_str(), MB_OK | MB_ICONERROR);
+        ::MessageBoxW(
+            nullptr,
+            ui::wide(i18n::arg(i18n::translate("Dialog", "Cannot start: %1."), {taken.failure})).c_str(),
+            ui::wide(programName()).c_str(), MB_OK | MB_ICONERROR);
         return kExitNoInstanceLock;
     }
     if (instanceNumber_ == 0) {

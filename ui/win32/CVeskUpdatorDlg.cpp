@@ -2,11 +2,11 @@
 
 #include <commctrl.h>
 
-#include <array>
 #include <utility>
 #include <vector>
 
 #include "midi/PortPreselect.h"
+#include "ui/DialogTexts.h"
 #include "ui/win32/CAboutDlg.h"
 #include "ui/win32/ResourceIds.h"
 #include "ui/win32/WideText.h"
@@ -115,11 +115,16 @@ INT_PTR CVeskUpdatorDlg::handle(UINT message, WPARAM wParam, LPARAM /*lParam*/) 
 void CVeskUpdatorDlg::onInitDialog() {
     const HWND dialog = window();
     if (HMENU menu = ::GetSystemMenu(dialog, FALSE)) {
-        std::array<wchar_t, 128> text{};
-        if (::LoadStringW(module(), VELMORA_IDS_ABOUT_MENU, text.data(), static_cast<int>(text.size())) > 0) {
-            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-            ::AppendMenuW(menu, MF_STRING, VELMORA_IDM_ABOUT, text.data());
-        }
+        // The string table's text (101) in English; its translation in another language.
+        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuW(menu, MF_STRING, VELMORA_IDM_ABOUT, wide(texts::shown(texts::kAboutMenu)).c_str());
+    }
+    for (const auto& [id, label] : {std::pair{VELMORA_IDC_EXECUTE, labels::kExecute},
+                                    {VELMORA_IDC_EXIT, labels::kExit},
+                                    {VELMORA_IDC_RESCAN, labels::kRescan},
+                                    {VELMORA_IDC_MIDI_IN_LABEL, labels::kMidiIn},
+                                    {VELMORA_IDC_MIDI_OUT_LABEL, labels::kMidiOut}}) {
+        ::SetDlgItemTextW(dialog, id, wide(labels::shown(label)).c_str());
     }
     const auto smallIcon = static_cast<HICON>(::LoadImageW(module(), MAKEINTRESOURCEW(VELMORA_IDI_APP),
                                                            IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
@@ -279,7 +284,9 @@ void CVeskUpdatorDlg::enableControl(ControlId id, bool enabled) {
 }
 
 void CVeskUpdatorDlg::showError(const std::string& text) {
-    gate_.call([this, value = wide(text)] { boxRunner_(window(), value, wide(texts::kErrorCaption)); });
+    gate_.call([this, value = wide(text)] {
+        boxRunner_(window(), value, wide(texts::shown(texts::kErrorCaption)));
+    });
 }
 
 int CVeskUpdatorDlg::selectedInput() {

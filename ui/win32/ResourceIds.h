@@ -31,9 +31,13 @@
 #define VELMORA_IDC_STATUS 1003
 #define VELMORA_IDC_RESCAN 1004
 #define VELMORA_IDC_STEP 1006
+#define VELMORA_IDC_MIDI_IN_LABEL 1007
+#define VELMORA_IDC_MIDI_OUT_LABEL 1008
 // The About box's read-only title field and its OK button.
 #define VELMORA_IDC_ABOUT_TITLE 1003
 #define VELMORA_IDC_ABOUT_OK 1
+#define VELMORA_IDC_ABOUT_LINE 1004
+#define VELMORA_IDC_ABOUT_VERSION 1005
 
 // Labels and the About box's icon: controls the code never addresses.
 #ifndef IDC_STATIC
