@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "ui/AppIcon.h"
+#include "ui/DialogTexts.h"
 #include "ui/Language.h"
 #include "update/Texts.h"
 
@@ -33,7 +34,7 @@ void CVeskUpdatorApp::refuse() {
     if (!lockFailure_.empty()) {
         QMessageBox box(
             QMessageBox::Critical, programName(),
-            QString::fromStdString(i18n::arg(i18n::translate("Dialog", "Cannot start: %1."), {lockFailure_})),
+            QString::fromStdString(i18n::arg(ui::labels::shown(ui::labels::kCannotStart), {lockFailure_})),
             QMessageBox::Ok);
         box.exec();
         return;

@@ -4,7 +4,9 @@
 // reason on standard error, before any window opens.
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/CVeskUpdatorApp.h"
 #include "emulator/CEmulatedDevice.h"
@@ -23,25 +25,22 @@ int main(int argc, char** argv) {
     // Its own instance numbers: a running demo must not push the real updater to copy 2, which looks for
     // other port names. Takes Qt's own options out of the arguments.
     app::CVeskUpdatorApp application(argc, argv, " demo");
-    const QStringList args = QCoreApplication::arguments();
-    const std::string program = app::CVeskUpdatorApp::programName().toStdString();
-    if (args.size() > 2) {
-        std::fprintf(stderr, "usage: %s [scenario]\n\n%s", program.c_str(),
-                     std::string(emulator::scenarioHelp()).c_str());
-        return kExitUsage;
+    std::vector<std::string> args;
+    for (const QString& arg : QCoreApplication::arguments().mid(1)) {
+        args.push_back(arg.toStdString());
     }
-    const std::string text = args.size() == 2 ? args.at(1).toStdString() : std::string();
-    const emulator::ScenarioParse parsed = emulator::parseScenario(text);
-    if (!parsed.ok()) {
-        std::fprintf(stderr, "%s: the scenario \"%s\" is not valid: %s\n\n%s", program.c_str(), text.c_str(),
-                     parsed.error.c_str(), std::string(emulator::scenarioHelp()).c_str());
+    std::string usage;
+    const std::optional<emulator::Scenario> scenario =
+        emulator::demoScenario(args, app::CVeskUpdatorApp::programName().toStdString(), usage);
+    if (!scenario) {
+        std::fputs(usage.c_str(), stderr);
         return kExitUsage;
     }
 
-    return application.run([&parsed](app::CVeskUpdatorApp& self) {
+    return application.run([&scenario](app::CVeskUpdatorApp& self) {
         midi::CLoopbackDriver driver;
         emulator::EmulatorConfig config;
-        config.scenario = parsed.scenario;
+        config.scenario = *scenario;
         emulator::CEmulatedDevice device(driver, config);
         ui::CVeskUpdatorDlg dialog(driver, self.instanceNumber());
         dialog.exec();

@@ -447,4 +447,22 @@ std::string scenarioHelp() {
     return help;
 }
 
+std::optional<Scenario> demoScenario(const std::vector<std::string>& args, const std::string& program,
+                                     std::string& usage) {
+    if (args.size() > 1) {
+        usage = i18n::arg(i18n::translate("Emulator", "usage: %1 [scenario]"), {program}) + "\n\n" +
+                scenarioHelp();
+        return std::nullopt;
+    }
+    const std::string text = args.empty() ? std::string() : args.front();
+    ScenarioParse parsed = parseScenario(text);
+    if (!parsed.ok()) {
+        usage = i18n::arg(i18n::translate("Emulator", "%1: the scenario \"%2\" is not valid: %3"),
+                          {program, text, parsed.error}) +
+                "\n\n" + scenarioHelp();
+        return std::nullopt;
+    }
+    return parsed.scenario;
+}
+
 }  // namespace velmora::emulator

@@ -9,8 +9,10 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora::emulator {
 
@@ -72,5 +74,11 @@ std::string describeScenario(const Scenario& scenario);
 
 // One line per key, for a command line's help.
 std::string scenarioHelp();
+
+// The demo programs' one optional argument (`args` without the program's name): its scenario, or, for more
+// than one argument or a scenario parseScenario() refuses, nothing and in `usage` the lines for standard
+// error.
+std::optional<Scenario> demoScenario(const std::vector<std::string>& args, const std::string& program,
+                                     std::string& usage);
 
 }  // namespace velmora::emulator

@@ -419,6 +419,14 @@
         <translation>デバイスシナリオ: コンマ区切りのキー。各キーは 1 回まで (消去とブロックは 1 から数えます)。
 </translation>
     </message>
+    <message>
+        <source>usage: %1 [scenario]</source>
+        <translation>使い方: %1 [シナリオ]</translation>
+    </message>
+    <message>
+        <source>%1: the scenario &quot;%2&quot; is not valid: %3</source>
+        <translation>%1: シナリオ &quot;%2&quot; は無効です: %3</translation>
+    </message>
 </context>
 <context>
     <name>InstanceLock</name>

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "emulator/Scenario.h"
 
@@ -145,4 +147,28 @@ TEST(EmulatorScenario, RefusedTextYieldsTheDefaultScenario) {
 }
 
 }  // namespace
+// The demo programs' argument: nothing or one scenario; anything else is refused with the usage and the keys.
+TEST(EmulatorScenario, DemoArgumentIsOneOptionalScenario) {
+    const struct {
+        std::vector<std::string> args;
+        bool accepted;
+        const char* firstLine;  // of the usage, when refused
+    } cases[] = {{{}, true, ""},
+                 {{"mode=off"}, true, ""},
+                 {{"model=banana"}, false, "demo: the scenario \"model=banana\" is not valid: "},
+                 {{"mode=off", "link=none"}, false, "usage: demo [scenario]"}};
+    for (const auto& c : cases) {
+        std::string usage;
+        const std::optional<Scenario> scenario = demoScenario(c.args, "demo", usage);
+        EXPECT_EQ(scenario.has_value(), c.accepted) << c.firstLine;
+        if (scenario) {
+            EXPECT_EQ(*scenario, parseScenario(c.args.empty() ? "" : c.args.front()).scenario);
+            EXPECT_TRUE(usage.empty());
+        } else {
+            EXPECT_EQ(usage.rfind(c.firstLine, 0), 0u) << usage;
+            EXPECT_NE(usage.find(scenarioHelp()), std::string::npos);
+        }
+    }
+}
+
 }  // namespace velmora::emulator

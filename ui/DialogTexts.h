@@ -23,6 +23,9 @@ inline constexpr const char* kAboutVersion = VELMORA_TEXT("Dialog", "Version ");
 inline constexpr const char* kAboutStandIns =
     VELMORA_TEXT("Dialog", "Stand-in firmware: updates only the emulated device.");
 
+// The box of a copy that cannot take its instance lock: %1 is why.
+inline constexpr const char* kCannotStart = VELMORA_TEXT("Dialog", "Cannot start: %1.");
+
 // One of the labels above in the language chosen at start.
 inline std::string shown(const char* label) {
     return i18n::translate("Dialog", label);

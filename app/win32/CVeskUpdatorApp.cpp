@@ -7,6 +7,7 @@
 #include <array>
 
 #include "i18n/Catalogue.h"
+#include "ui/DialogTexts.h"
 #include "ui/win32/WideText.h"
 #include "update/Texts.h"
 
@@ -28,7 +29,7 @@ int CVeskUpdatorApp::run(const DialogRunner& runDialog) {
     if (!taken.failure.empty()) {
         ::MessageBoxW(
             nullptr,
-            ui::wide(i18n::arg(i18n::translate("Dialog", "Cannot start: %1."), {taken.failure})).c_str(),
+            ui::wide(i18n::arg(ui::labels::shown(ui::labels::kCannotStart), {taken.failure})).c_str(),
             ui::wide(programName()).c_str(), MB_OK | MB_ICONERROR);
         return kExitNoInstanceLock;
     }

@@ -3,7 +3,9 @@
 // the program with status 2 and the reason on standard error, before any window opens.
 
 #include <cstdio>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/win32/CVeskUpdatorApp.h"
 #include "emulator/CEmulatedDevice.h"
@@ -19,20 +21,19 @@ constexpr int kExitUsage = 2;
 
 int main(int argc, char** argv) {
     using namespace velmora;
-    const std::string program = app::CVeskUpdatorApp::programName();
-    const std::string text = argc == 2 ? argv[1] : std::string();
-    const emulator::ScenarioParse parsed = emulator::parseScenario(text);
-    if (argc > 2 || !parsed.ok()) {
-        std::fprintf(stderr, "usage: %s [scenario]\n%s\n\n%s", program.c_str(), parsed.error.c_str(),
-                     std::string(emulator::scenarioHelp()).c_str());
+    app::CVeskUpdatorApp application(" demo");  // first: it chooses the language of every text
+    std::string usage;
+    const std::optional<emulator::Scenario> scenario = emulator::demoScenario(
+        std::vector<std::string>(argv + 1, argv + argc), app::CVeskUpdatorApp::programName(), usage);
+    if (!scenario) {
+        std::fputs(usage.c_str(), stderr);
         return kExitUsage;
     }
 
-    app::CVeskUpdatorApp application(" demo");
-    return application.run([&parsed](app::CVeskUpdatorApp& self) {
+    return application.run([&scenario](app::CVeskUpdatorApp& self) {
         midi::CLoopbackDriver driver;
         emulator::EmulatorConfig config;
-        config.scenario = parsed.scenario;
+        config.scenario = *scenario;
         emulator::CEmulatedDevice device(driver, config);
         ui::CVeskUpdatorDlg dialog(driver, self.instanceNumber());
         dialog.doModal();
