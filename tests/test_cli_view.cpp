@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/CTerminalView.h"
+#include "cli/JsonEvents.h"
 #include "cli/ProgressMeter.h"
 #include "emulator/CEmulatedDevice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
@@ -308,6 +309,19 @@ TEST(PlainView, ARunWithASkippedBootRegionAndResendsGivesOneLinePerStepAndPerSta
         "Data transmit  0 / 4096 ",
     };
     EXPECT_EQ(got, expected) << "the completion text is the owner's to print last";
+}
+
+// ---- --json ----
+
+// Port names come from the device: bytes that are not UTF-8 become U+FFFD, and the line is still written
+// whole, so that a reader can parse it and the run goes on to its outcome.
+TEST(JsonSink, APortNameThatIsNotUtf8IsWrittenWithReplacementCharacters) {
+    std::ostringstream out;
+    CJsonSink sink(out);
+    sink.emit(jsonEvent("start", "Velmora \xFF\xC3(2)"));
+    const nlohmann::json line = nlohmann::json::parse(out.str(), nullptr, false);
+    ASSERT_TRUE(line.is_object()) << out.str();
+    EXPECT_EQ(line["device"], "Velmora \xEF\xBF\xBD\xEF\xBF\xBD(2)");
 }
 
 }  // namespace

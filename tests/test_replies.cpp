@@ -201,6 +201,23 @@ TEST_F(RepliesTest, EveryAnswerIsKeptInArrivalOrderUntilTakenOrCleared) {
     EXPECT_FALSE(rig.state.takeAnswer(0ms)) << "an answer from before the request is not its answer";
 }
 
+// A device that floods answers: once the queue is full the oldest answer goes, never the newest, which is the
+// one owed to the request just sent.
+TEST(AnswerQueue, WhenFullTheOldestGoesAndTheNewestStays) {
+    CReplyState state;
+    constexpr int kSent = static_cast<int>(reply::kMaxQueuedAnswers) + 44;
+    for (int i = 0; i < kSent; ++i) {
+        const Vec m = {0xF0, 0x52, 0x00, 0x63, 0x00, static_cast<std::uint8_t>(i % 128), 0xF7};
+        interpretReply(midi::Bytes(m.data(), m.size()), 0x63, state);
+    }
+    std::vector<int> taken;
+    while (const auto a = state.takeAnswer(0ms))
+        taken.push_back(a->status);
+    ASSERT_EQ(taken.size(), reply::kMaxQueuedAnswers);
+    EXPECT_EQ(taken.front(), 44 % 128) << "the oldest kept is the first not pushed out";
+    EXPECT_EQ(taken.back(), (kSent - 1) % 128) << "the newest answer must stay";
+}
+
 // A link that loops the host's own messages back (a MIDI thru, a merger, a loop cable): a WriteRequest has
 // byte 4 = 0x02 as a DoneReply has, and the host's acknowledgement is byte for byte a device's status 0.
 struct EchoCase {

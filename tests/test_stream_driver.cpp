@@ -268,6 +268,44 @@ TEST_F(PtyTest, HangUpMidRunFailsSendsAndEndsTheReader) {
     });
 }
 
+// A device that hung up and came back at the same path: the direction still open keeps its dead
+// descriptor, and the direction opened again gets a new, working one.
+TEST(StreamReplug, ADirectionOpenedAgainAfterAHangUpGetsANewWorkingDescriptor) {
+    CPtyMaster first;
+    ASSERT_TRUE(first.ok());
+    const auto link =
+        std::filesystem::temp_directory_path() / ("velmora-replug-" + std::to_string(::getpid()));
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(first.path(), link);
+    CStreamDriver driver(link.string());
+    CInbox before;
+    std::unique_ptr<MidiInput> input = driver.openInput(0, before.handler(), nullptr);
+    std::unique_ptr<MidiOutput> output = driver.openOutput(0, nullptr);
+    ASSERT_NE(input, nullptr);
+    ASSERT_NE(output, nullptr);
+    first.hangUp();
+    auto* reader = dynamic_cast<CRawInput*>(input.get());
+    ASSERT_NE(reader, nullptr);
+    const auto end = std::chrono::steady_clock::now() + kLimit;
+    while (!reader->ended() && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(reader->ended());
+
+    CPtyMaster second;
+    ASSERT_TRUE(second.ok());
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(second.path(), link);
+    input.reset();
+    CInbox after;
+    std::string why;
+    input = driver.openInput(0, after.handler(), &why);
+    std::filesystem::remove(link);
+    ASSERT_NE(input, nullptr) << why;
+    ASSERT_TRUE(second.write(kReply));
+    EXPECT_EQ(after.waitFor(1), std::vector<Message>{kReply});
+}
+
 TEST_F(PtyTest, TheTerminalIsRawWhileOpenAndRestoredWhenBothDirectionsAreClosed) {
     const termios before = pty.settings();
     ASSERT_FALSE(isRaw(before)) << "a fresh pty starts cooked";

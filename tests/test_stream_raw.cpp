@@ -310,6 +310,20 @@ TEST_F(RawInputTest, WhatArrivedBeforeTheDeviceWentAwayIsDeliveredButNotAMessage
     EXPECT_EQ(entries, std::vector<Message>{reply});
 }
 
+// More than one wake-up's reads (16 x 4096 bytes) still waiting when the device hangs up: all of it is
+// delivered before the reader ends.
+TEST_F(RawInputTest, EverythingWaitingAtAHangUpIsDeliveredHoweverMuchThereIs) {
+    constexpr std::size_t kMessages = 20;
+    for (std::size_t i = 0; i < kMessages; ++i) {
+        fake->scriptRead({IoStatus::ok}, sysex(4096));
+    }
+    fake->hangUpInput();
+    auto input = open();
+    EXPECT_TRUE(endsInTime(*input));
+    input.reset();
+    EXPECT_EQ(entries.size(), kMessages);
+}
+
 TEST_F(RawInputTest, AHangUpWithNothingLeftToReadEndsTheReaderInsteadOfSpinning) {
     auto input = open();
     fake->hangUpInput();

@@ -322,29 +322,61 @@ TEST_P(AnswerMatching, CompletesOnlyWithThePlanInFlashOrFailsWithItsMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, AnswerMatching,
-    ::testing::Values(MatchingCase{"a block answered 3 s late, the next one refused once",
-                                   "late-block=10:3000,refuse-block=11:1", nullptr},
-                      MatchingCase{"an answer 1.2 s late, inside the grace wait; the next one lost",
-                                   "late-block=10:1200,drop-block=11:1", nullptr},
-                      MatchingCase{"an answer 10 s late in the middle, the next block refused twice",
-                                   "late-block=500:10000,refuse-block=501:2", nullptr},
-                      MatchingCase{"the last block answered 6 s late", "late-block=942:6000", nullptr},
-                      MatchingCase{"an erase answered 10 s late, the next erase refused",
-                                   "late-erase=2:10000,refuse-erase=3:1", nullptr},
-                      MatchingCase{"a link that hands every message back", "echo", nullptr},
-                      MatchingCase{"an echoing link and a device that talks between its answers",
-                                   "echo,chatter", nullptr},
-                      MatchingCase{"every written block read back", "", nullptr, true},
-                      MatchingCase{"a block stored wrong, found by the read-back", "corrupt-block=100",
-                                   "Verify failed: image 129 differs at 0x05F800", true}));
+    ::testing::Values(
+        MatchingCase{"a block answered 3 s late, the next one refused once",
+                     "late-block=10:3000,refuse-block=11:1", nullptr},
+        MatchingCase{"an answer 1.2 s late, inside the grace wait; the next one lost",
+                     "late-block=10:1200,drop-block=11:1", nullptr},
+        MatchingCase{"an answer 10 s late in the middle, the next block refused twice",
+                     "late-block=500:10000,refuse-block=501:2", nullptr},
+        MatchingCase{"the last block answered 6 s late", "late-block=942:6000", nullptr},
+        MatchingCase{"an erase answered 10 s late, the next erase refused",
+                     "late-erase=2:10000,refuse-erase=3:1", nullptr},
+        MatchingCase{"a link that hands every message back", "echo", nullptr},
+        MatchingCase{"an echoing link and a device that talks between its answers", "echo,chatter", nullptr},
+        MatchingCase{"every written block read back", "", nullptr, true},
+        MatchingCase{"a block stored wrong, found by the read-back", "corrupt-block=100",
+                     "Verify failed: image 129 differs at 0x05F800", true},
+        MatchingCase{"a boot-region block stored wrong, found by the read-back", "corrupt-block=10",
+                     "Verify failed: image 142 differs at 0x005800", true},
+        MatchingCase{"a current boot region, left unwritten, is not read back", "boot=1.00", nullptr, true}));
+
+// Whether the link echoes is learnt anew for every run: a core that once ran over an echoing link must not
+// drop a later device's status 0 as the echo of its own acknowledgement.
+TEST(SameCore, ARunOverALinkThatEchoesLeavesNothingForTheNextRunOverOneThatDoesNot) {
+    midi::CLoopbackDriver driver;
+    const auto toHost = driver.addInput("Velmora");
+    const auto fromHost = driver.addOutput("Velmora");
+    RecordingView view;
+    Timing timing = successTiming();
+    timing.blockTimeout = 50ms;
+    timing.lateGrace = 50ms;
+    CUpdateCore core(driver, view, timing);
+    core.startPolling();
+    for (const char* scenario : {"echo,link=none", "chatter,link=none"}) {
+        emulator::EmulatorConfig config;
+        config.scenario = emulator::parseScenario(scenario).scenario;
+        config.scenario.unplugAt = kRequestCap;
+        config.timeScale = 0;
+        emulator::CEmulatedDevice device(toHost, fromHost, config);
+        view.clear();
+        core.onExecute();
+        ASSERT_TRUE(waitUntilIdle(core)) << scenario;
+        core.waitForWorker();
+        EXPECT_EQ(view.only("error:"), Events{}) << scenario;
+        EXPECT_EQ(core.lastRun().result, RunReport::Result::Completed) << scenario;
+        EXPECT_TRUE(device.verdict(emulator::builtInImages()).ok) << scenario;
+    }
+}
 
 // ---- against a scripted device ----
 
 class ScriptedUpdate : public ::testing::Test {
   protected:
-    void start(ScriptedDevice::Script script, const Timing& timing = timeoutTiming()) {
+    void start(ScriptedDevice::Script script, const Timing& timing = timeoutTiming(), bool verify = false) {
         device = std::make_unique<ScriptedDevice>(driver, std::move(script));
         core = std::make_unique<CUpdateCore>(driver, view, timing);
+        core->setVerify(verify);
         core->startPolling();
         core->onExecute();
     }
@@ -514,6 +546,10 @@ struct AbortCase {
     const char* name;
     const char* what;
     std::uint8_t heldCode;  // the request whose answer is held back; 0xFF: the identity request
+    // Reads: hold back only those of written blocks (the boot-version read is answered), which a run makes
+    // when it verifies, or when a block's first answer was lost and the block must be read back.
+    bool blockReads = false;
+    bool verify = false;
 };
 
 // Test names show the case, not a dump of its bytes.
@@ -524,26 +560,36 @@ void PrintTo(const AbortCase& c, std::ostream* os) {
 class AbortAtWait : public ScriptedUpdate, public ::testing::WithParamInterface<AbortCase> {};
 
 TEST_P(AbortAtWait, EndsSilentlyTouchingNoControl) {
-    const std::uint8_t held = GetParam().heldCode;
+    const AbortCase& c = GetParam();
     std::atomic<bool> reached{false};
     Timing patient = successTiming();
     patient.replyTimeout = 20s;
-    patient.blockTimeout = 20s;
+    patient.readBackTimeout = 20s;
+    patient.blockTimeout = c.blockReads && !c.verify ? 30ms : 20s;  // the doubt row loses a block's answer
+    patient.lateGrace = 30ms;
     start(
-        [&reached, held](const Bytes& r, int n) -> std::optional<Bytes> {
+        [&reached, c](const Bytes& r, int n) -> std::optional<Bytes> {
+            static int writes = 0;
+            if (n == 0)
+                writes = 0;
+            if (ScriptedDevice::isCode(r, 0x02) && ++writes == 1 && c.blockReads && !c.verify)
+                return std::nullopt;
             const bool isHeld =
-                held == 0xFF ? ScriptedDevice::isIdentityRequest(r) : ScriptedDevice::isCode(r, held);
+                c.heldCode == 0xFF
+                    ? ScriptedDevice::isIdentityRequest(r)
+                    : ScriptedDevice::isCode(r, c.heldCode) &&
+                          !(c.blockReads && r == ScriptedDevice::readRequest(kBootVersionAddress, 4));
             if (isHeld) {
                 reached = true;
                 return std::nullopt;
             }
             return agreeable(r, n);
         },
-        patient);
+        patient, c.verify);
     const auto deadline = std::chrono::steady_clock::now() + 60s;
     while (!reached && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
-    ASSERT_TRUE(reached) << GetParam().what;
+    ASSERT_TRUE(reached) << c.what;
     std::this_thread::sleep_for(20ms);
     const std::size_t before = view.events().size();
     const auto start = std::chrono::steady_clock::now();
@@ -553,8 +599,8 @@ TEST_P(AbortAtWait, EndsSilentlyTouchingNoControl) {
     const Events all = view.events();
     const Events after(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
     for (const auto& e : after) {
-        EXPECT_NE(e.rfind("error:", 0), 0u) << GetParam().what << ": " << e;
-        EXPECT_NE(e.rfind("enable:", 0), 0u) << GetParam().what << ": " << e;
+        EXPECT_NE(e.rfind("error:", 0), 0u) << c.what << ": " << e;
+        EXPECT_NE(e.rfind("enable:", 0), 0u) << c.what << ": " << e;
     }
     EXPECT_TRUE(core->busy()) << "an aborted run leaves busy as it was";
     EXPECT_EQ(core->replies().replyStatus(), 255);
@@ -564,7 +610,9 @@ INSTANTIATE_TEST_SUITE_P(
     Waits, AbortAtWait,
     ::testing::Values(AbortCase{"Identity", "identity", 0xFF}, AbortCase{"Begin", "begin", 0x01},
                       AbortCase{"ReadBack", "read-back", 0x60}, AbortCase{"Erase", "erase", 0x0A},
-                      AbortCase{"Write", "write block", 0x02}, AbortCase{"End", "end", 0x04}),
+                      AbortCase{"Write", "write block", 0x02}, AbortCase{"End", "end", 0x04},
+                      AbortCase{"Verify", "a verify read", 0x60, true, true},
+                      AbortCase{"Doubt", "a block read back after its answer was lost", 0x60, true}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // ---- Execute itself ----
@@ -634,6 +682,59 @@ TEST_F(ExecuteTest, ASignalLeftFromIdleTrafficIsNotTakenForTheIdentityAnswer) {
     local.onExecute();
     ASSERT_TRUE(waitUntilIdle(local));
     EXPECT_EQ(view.only("error:"), Events{"error:Time out error(1)"});
+}
+
+// An answer that came while no run was waiting (here the identity of another model, unasked) is not the
+// answer to the run's first request.
+TEST_F(ExecuteTest, AnIdentityReplyLeftFromIdleTrafficIsNotTakenForTheDevicesAnswer) {
+    device = std::make_unique<ScriptedDevice>(driver, agreeable);
+    CUpdateCore local(driver, view, successTiming());
+    local.startPolling();
+    ASSERT_TRUE(local.inPort().open(0));
+    device->say(ScriptedDevice::identity(0x41));
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (local.replies().reportedDeviceCode() != 0x41 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(local.replies().reportedDeviceCode(), 0x41) << "the unasked reply was never processed";
+    local.onExecute();
+    ASSERT_TRUE(waitUntilIdle(local));
+    local.waitForWorker();
+    EXPECT_EQ(view.only("error:"), Events{});
+    EXPECT_EQ(local.lastRun().result, RunReport::Result::Completed);
+}
+
+// The bytes a device with a patterned flash holds at `address`.
+Bytes patterned(std::uint32_t address, std::uint32_t count) {
+    Bytes out(count);
+    for (std::uint32_t i = 0; i < count; ++i)
+        out[i] = static_cast<std::uint8_t>((address + i) * 37 >> 2);
+    return out;
+}
+
+// A ReadReply tells nothing of its request but its length: a reply to an earlier read that comes late, after
+// the next read was sent, must never be taken for the next read's, even where both asked for as many bytes.
+TEST_F(ScriptedUpdate, ALateReplyToAnEarlierReadIsNeverTakenForALaterOne) {
+    std::optional<Bytes> held;  // the first read's reply, sent just before the second's
+    device = std::make_unique<ScriptedDevice>(driver, [&held](const Bytes& r, int) -> std::optional<Bytes> {
+        Bytes reply = ScriptedDevice::readReply(
+            patterned(decode7x5(&r[sysex::kReadAddressPos]), decode7x5(&r[sysex::kReadCountPos])));
+        if (!held) {
+            held = reply;
+            return std::nullopt;
+        }
+        reply.insert(reply.begin(), held->begin(), held->end());
+        return reply;
+    });
+    core = std::make_unique<CUpdateCore>(driver, view, timeoutTiming());
+    core->startPolling();
+    ASSERT_TRUE(core->outPort().open(0));
+    ASSERT_TRUE(core->inPort().open(0));
+    RunReport report;
+    RunContext run{view, core->sender(), core->replies(), core->timing(), [] {}, report};
+    ASSERT_EQ(run.readFlash(0x1000, 64).outcome, Outcome::TimedOut);
+    const RunContext::ReadBack second = run.readFlash(0x2000, 64);
+    ASSERT_EQ(second.outcome, Outcome::Accepted);
+    EXPECT_EQ(Bytes(second.data, second.data + 64), patterned(0x2000, 64));
 }
 
 class FailingStart : public CUpdateCore {

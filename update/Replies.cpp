@@ -41,7 +41,6 @@ namespace {
 
 constexpr std::size_t kIdentityReplyCodePos = 6;  // the model code in the device's IdentityReply
 constexpr std::size_t kReadReplyChecksumLength = 5;
-constexpr std::size_t kMaxQueuedAnswers = 256;
 
 // A message reaches byte `pos` when it is at least pos + 1 bytes long.
 bool reaches(midi::Bytes m, std::size_t pos) {
@@ -66,7 +65,7 @@ void CReplyState::record(Answer answer, Also also, bool setsStatus) {
             replyStatus_.store(answer.status);
         }
         // A device that floods answers cannot grow memory; the worker sees the latest.
-        if (answers_.size() == kMaxQueuedAnswers) {
+        if (answers_.size() == reply::kMaxQueuedAnswers) {
             answers_.pop_front();
         }
         answers_.push_back(answer);

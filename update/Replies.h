@@ -45,6 +45,9 @@ inline constexpr std::int32_t kFailure = 1;
 inline constexpr std::int32_t kNotInUpdateMode = 11;
 inline constexpr std::int32_t kAborted = 255;
 
+// Answers kept for the worker; a device that floods answers cannot grow memory.
+inline constexpr std::size_t kMaxQueuedAnswers = 256;
+
 // Room for the read-back data of a whole update.
 inline constexpr std::size_t kReadBackBufferSize = 5824512;
 

@@ -64,9 +64,8 @@ void CUpdateCore::onExecute() {
     }
     enableControls(false);
     busy_.store(1);
-    replies_.clearAnswers();  // nothing left from earlier traffic may pass for the identity answer
-    sender_.forgetSent();     // new ports: whether the link echoes is learnt again
-    waitForWorker();          // the previous run has ended (busy was clear); collect its thread
+    sender_.forgetSent();  // new ports: whether the link echoes is learnt again
+    waitForWorker();       // the previous run has ended (busy was clear); collect its thread
     if (!startWorker([this] {
             // busy clears only once the worker has made its last view call, so that an Execute pressed in
             // between is told "In Progress." rather than waiting here for a worker that waits for it.
@@ -148,6 +147,7 @@ bool isIdentityAnswer(const Answer& a) {
 void CUpdateCore::runUpdate(RunContext& run) {
     view_.setStepText(texts::stepCounter(0, kFlashPlanSteps));
 
+    // Sent like every request with nothing owed: what came before, while idle, is not its answer.
     if (run.send([this] { return sender_.sendIdentityRequest(); }) != 0) {
         run.fail(texts::kCantOpenOut);
         return;

@@ -32,6 +32,9 @@ class ScriptedDevice {
         thread_.join();
     }
 
+    // Sends bytes of the device's own, outside any answer.
+    void say(const Bytes& bytes) { toHost_->write(midi::Bytes(bytes.data(), bytes.size())); }
+
     std::vector<Bytes> requests() const {
         std::lock_guard lock(mutex_);
         return requests_;
