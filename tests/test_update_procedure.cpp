@@ -707,7 +707,7 @@ TEST_F(ExecuteTest, AnIdentityReplyLeftFromIdleTrafficIsNotTakenForTheDevicesAns
 Bytes patterned(std::uint32_t address, std::uint32_t count) {
     Bytes out(count);
     for (std::uint32_t i = 0; i < count; ++i)
-        out[i] = static_cast<std::uint8_t>((address + i) * 37 >> 2);
+        out[i] = static_cast<std::uint8_t>((address + i) * 2654435761u >> 24);  // no two 4 KiB blocks alike
     return out;
 }
 
