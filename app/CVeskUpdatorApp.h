@@ -8,7 +8,6 @@
 #include <string>
 
 #include "app/CInstanceLock.h"
-#include "app/InstanceNumber.h"
 
 namespace velmora::app {
 
@@ -34,11 +33,8 @@ class CVeskUpdatorApp : public QApplication {
     static QString programName();
 
   private:
-    void refuse();
-
     const std::string lockSuffix_;
     std::unique_ptr<CInstanceLock> instanceLock_;
-    std::string lockFailure_;  // why no instance lock could be made at all
     int instanceNumber_ = 0;
 };
 

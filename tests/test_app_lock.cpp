@@ -19,6 +19,9 @@
 #include <vector>
 
 #include "app/CInstanceLock.h"
+#include "app/InstanceNumber.h"
+#include "app/StartDecision.h"
+#include "update/Texts.h"
 
 extern char** environ;
 
@@ -69,6 +72,35 @@ class LockTest : public ::testing::Test {
     fs::path root, runtime, cache, home;
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 };
+
+// The start every dialog program decides the same way: the lowest free number, a warning at 21 copies, an
+// error where no lock can be made at all, each with its own exit status.
+TEST_F(LockTest, TheStartTakesTheLowestFreeNumberAndIsRefusedAtTwentyOneCopiesOrWithoutAnyLock) {
+    std::vector<std::unique_ptr<CInstanceLock>> held(texts::kMaxInstances);
+    for (std::size_t i = 0; i < held.size(); ++i) {
+        ASSERT_EQ(decideStart(held[i], "").instanceNumber, static_cast<int>(i) + 1);
+    }
+    std::unique_ptr<CInstanceLock> mine;
+    const StartDecision limit = decideStart(mine, "");
+    EXPECT_EQ(limit.instanceNumber, 0);
+    EXPECT_EQ(limit.box, StartDecision::Box::Warning);
+    EXPECT_EQ(limit.message, texts::instanceLimit(texts::kMaxInstances));
+    EXPECT_EQ(limit.exitStatus, kExitInstanceLimit);
+    EXPECT_EQ(decideStart(mine, " demo").instanceNumber, 1) << "another program's copies are counted apart";
+
+    held.clear();
+    mine.reset();
+    ::chmod(runtime.c_str(), 0777);  // others may write there: not a place for a lock
+    const fs::path file = runtime / "not-a-directory";
+    std::ofstream(file) << "x";
+    ::setenv("XDG_CACHE_HOME", file.c_str(), 1);
+    const StartDecision none = decideStart(mine, "");
+    ::chmod(runtime.c_str(), 0700);
+    EXPECT_EQ(none.instanceNumber, 0);
+    EXPECT_EQ(none.box, StartDecision::Box::Error);
+    EXPECT_EQ(none.message.rfind("Cannot start: no directory for the instance lock", 0), 0u) << none.message;
+    EXPECT_EQ(none.exitStatus, kExitNoInstanceLock);
+}
 
 TEST_F(LockTest, ANameHeldHereIsRefusedToASecondHolderAndFreeAgainOnceReleased) {
     auto first = std::make_unique<CInstanceLock>(kTitle1);

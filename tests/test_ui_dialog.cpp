@@ -375,7 +375,7 @@ void TestUpdaterDialog::executeWhileBusySaysInProgressAndChangesNothing() {
     QTRY_COMPARE(bench.line(controls::kStep)->text(), QStringLiteral("0/9"));
     const int opens = bench.device->outputEnd()->openCount();
 
-    bench.dialog->onExecute();  // the button is disabled; the handler itself must refuse too
+    bench.dialog->controller().onExecute();  // the button is disabled; the handler itself must refuse too
     QCOMPARE(bench.boxTexts(), QStringList({q(texts::kInProgress)}));
     QCOMPARE(bench.enabled(), kRunning);
     QCOMPARE(bench.device->outputEnd()->openCount(), opens);  // no port closed and reopened
@@ -564,8 +564,8 @@ void TestUpdaterDialog::listsShowThePortsInEnumerationOrderAndPreselectTheLastMa
     QCOMPARE(out->currentIndex(), 3);  // the last match, not the first accepted name found
     QCOMPARE(in->itemText(1), QString::fromUtf8(kJapanese));
     QCOMPARE(in->currentIndex(), 1);  // the lists are matched independently
-    QCOMPARE(bench.dialog->selectedOutput(), 3);
-    QCOMPARE(bench.dialog->selectedInput(), 1);
+    QCOMPARE(bench.dialog->controller().selectedOutput(), 3);
+    QCOMPARE(bench.dialog->controller().selectedInput(), 1);
 }
 
 void TestUpdaterDialog::aListWithoutAMatchShowsNoSelection() {

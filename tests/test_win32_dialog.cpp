@@ -139,7 +139,7 @@ TEST(Win32DialogTest, EachWorkerCallHasTakenEffectWhenItReturns) {
         bool effect = false;
         run.run([&](CVeskUpdatorDlg& dialog, HWND window) {
             std::thread worker([&] {
-                c.call(dialog);
+                c.call(dialog.controller());
                 effect = c.tookEffect(window);
             });
             worker.join();
@@ -152,7 +152,7 @@ TEST(Win32DialogTest, EachWorkerCallHasTakenEffectWhenItReturns) {
 TEST(Win32DialogTest, ErrorBoxRunsOnTheDialogsThreadWithTheErrorCaption) {
     DialogRun run;
     run.run([&](CVeskUpdatorDlg& dialog, HWND window) {
-        std::thread([&] { dialog.showError(texts::kTransferError); }).join();
+        std::thread([&] { dialog.controller().showError(texts::kTransferError); }).join();
         ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
     });
     ASSERT_EQ(run.boxes, std::vector<std::wstring>{L"Error: Transfer error occurred."});
@@ -170,8 +170,8 @@ TEST(Win32DialogTest, ClosingReleasesAWorkerThatKeepsCallingTheView) {
         [&](CVeskUpdatorDlg& dialog, HWND window) {
             worker = std::thread([&] {
                 while (!stop) {
-                    dialog.setStatusText(texts::kErasing);
-                    dialog.showError(texts::kTransferError);
+                    dialog.controller().setStatusText(texts::kErasing);
+                    dialog.controller().showError(texts::kTransferError);
                     if (!::IsWindow(window)) {
                         ++callsAfterClose;
                     }
@@ -199,7 +199,7 @@ TEST(Win32DialogTest, ClosingEndsAnOpenErrorBoxAndItsWorkersWait) {
             dialog.setBoxRunner([](HWND owner, const std::wstring& text, const std::wstring& caption) {
                 ::MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
             });
-            worker = std::thread([&] { dialog.showError(texts::kTransferError); });
+            worker = std::thread([&] { dialog.controller().showError(texts::kTransferError); });
             waitUntil([&] { return ::FindWindowW(L"#32770", L"Error") != nullptr; });
             ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);  // Exit, as from a second user action
         },

@@ -1,6 +1,8 @@
 # Tests of the application shell: the Qt-free piece under the dialogs, the instance lock (also across real
 # processes) and the dialogs themselves (Qt Test on the offscreen platform).
 velmora_test(test_ui_call_gate SOURCES test_ui_call_gate.cpp LIBS velmora_ui_logic LABELS threads)
+velmora_test(test_dialog_controller SOURCES test_dialog_controller.cpp LIBS velmora_ui_logic velmora_midi_loopback
+             LABELS threads)
 if(NOT WIN32)
     velmora_test(test_app_lock SOURCES test_app_lock.cpp LIBS velmora_instance_lock)
 endif()

@@ -13,7 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include "midi/PortPreselect.h"
 #include "ui/AppIcon.h"
 #include "ui/CAboutDlg.h"
 #include "ui/DialogTexts.h"
@@ -22,28 +21,12 @@
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 namespace velmora::ui {
 
 namespace {
 
-// The window-menu command that opens the About box; the platform keeps the lowest four bits for itself.
-[[maybe_unused]] constexpr unsigned kAboutCommandId = 0x0010;
-
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-void fillList(QComboBox& list, const std::vector<std::string>& names, int instanceNumber) {
-    list.clear();
-    for (const std::string& name : names) {
-        list.addItem(fromUtf8(name));
-    }
-    // Adding to an empty list selects its first entry; a list without a match must show no selection.
-    list.setCurrentIndex(midi::preselect(names, instanceNumber));
 }
 
 template <typename Widget>
@@ -71,9 +54,8 @@ QLineEdit* textField(QWidget* parent) {
 
 CVeskUpdatorDlg::CVeskUpdatorDlg(midi::MidiDriver& driver, int instanceNumber, Timing timing, QWidget* parent)
     : QDialog(parent),
-      instanceNumber_(instanceNumber),
       boxRunner_([](QMessageBox& box) { box.exec(); }),
-      gate_([this](std::function<void()> task) {
+      controller_(*this, driver, instanceNumber, timing, [this](std::function<void()> task) {
           // Dropped by Qt if the dialog is gone by the time it would run; the gate has released the caller.
           QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
       }) {
@@ -83,18 +65,12 @@ CVeskUpdatorDlg::CVeskUpdatorDlg(midi::MidiDriver& driver, int instanceNumber, T
     buildControls();
     addAboutEntry();
     setWindowIcon(appIcon());
-
-    core_ = std::make_unique<CUpdateCore>(driver, *this, timing);
-    populateDeviceLists();
-    core_->startPolling();
-    progress_->setRange(0, 100);
-    progress_->setValue(0);
-    setWindowTitle(fromUtf8(texts::instanceTitle(instanceNumber_)));
+    controller_.start();
+    setWindowTitle(fromUtf8(controller_.title()));
 }
 
 CVeskUpdatorDlg::~CVeskUpdatorDlg() {
-    beginClosing();
-    core_.reset();  // timer stopped, worker joined, ports released
+    controller_.beginClosing();
 }
 
 void CVeskUpdatorDlg::buildControls() {
@@ -133,48 +109,19 @@ void CVeskUpdatorDlg::buildControls() {
         button->setAutoDefault(false);  // Enter stays with Execute wherever the focus is
     }
 
-    connect(execute_, &QPushButton::clicked, this, [this] { onExecute(); });
+    connect(execute_, &QPushButton::clicked, this, [this] { controller_.onExecute(); });
     connect(exit_, &QPushButton::clicked, this, &QDialog::reject);
-    connect(rescan_, &QPushButton::clicked, this, [this] { onRescan(); });
+    connect(rescan_, &QPushButton::clicked, this, [this] { controller_.onRescan(); });
 }
 
 void CVeskUpdatorDlg::addAboutEntry() {
     aboutAction_ = new QAction(shownText(texts::kAboutMenu), this);
     aboutAction_->setObjectName(QStringLiteral("aboutAction"));
     connect(aboutAction_, &QAction::triggered, this, [this] { showAbout(); });
-#ifndef Q_OS_WIN
-    // Only Windows lets a program add to its window menu; elsewhere the entry lives on the context menu.
+    // Only Windows lets a program add to its window menu; here the entry lives on the context menu.
     addAction(aboutAction_);
     setContextMenuPolicy(Qt::ActionsContextMenu);
-#endif
 }
-
-#ifdef Q_OS_WIN
-void CVeskUpdatorDlg::showEvent(QShowEvent* event) {
-    QDialog::showEvent(event);
-    if (systemMenuExtended_) {
-        return;
-    }
-    // The native window exists once shown; the entry goes after the platform's own, behind a separator.
-    HMENU menu = ::GetSystemMenu(reinterpret_cast<HWND>(winId()), FALSE);
-    if (menu != nullptr) {
-        const std::wstring text = aboutAction_->text().toStdWString();
-        ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-        ::AppendMenuW(menu, MF_STRING, kAboutCommandId, text.c_str());
-        systemMenuExtended_ = true;
-    }
-}
-
-bool CVeskUpdatorDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
-    const MSG* msg = static_cast<const MSG*>(message);
-    if (msg->message == WM_SYSCOMMAND && (msg->wParam & 0xFFF0) == kAboutCommandId) {
-        aboutAction_->trigger();
-        *result = 0;
-        return true;
-    }
-    return QDialog::nativeEvent(eventType, message, result);
-}
-#endif
 
 void CVeskUpdatorDlg::setBoxRunner(BoxRunner runner) {
     boxRunner_ = std::move(runner);
@@ -189,90 +136,66 @@ QWidget* CVeskUpdatorDlg::control(int id) const {
     return nullptr;
 }
 
-void CVeskUpdatorDlg::populateDeviceLists() {
-    fillList(*midiOut_, midi::portNames(core_->outPort()), instanceNumber_);
-    fillList(*midiIn_, midi::portNames(core_->inPort()), instanceNumber_);
-}
-
-void CVeskUpdatorDlg::onRescan() {
-    populateDeviceLists();
-    core_->enableExecute(true);
-}
-
-void CVeskUpdatorDlg::onExecute() {
-    core_->onExecute();
-}
-
 void CVeskUpdatorDlg::showAbout() {
     CAboutDlg about(this);
     about.exec();
 }
 
 void CVeskUpdatorDlg::done(int result) {
-    beginClosing();
+    controller_.beginClosing();
     QDialog::done(result);
 }
 
-void CVeskUpdatorDlg::beginClosing() {
-    if (closing_) {
-        return;
-    }
-    closing_ = true;
-    // First release the worker from waiting for this thread, which will soon wait for the worker.
-    gate_.close();
-    if (activeBox_) {
-        activeBox_->reject();  // a box the closing interrupted goes with the window
-    }
-    core_->abort();
+QComboBox* CVeskUpdatorDlg::list(ControlId id) const {
+    return id == ControlId::MidiIn ? midiIn_ : midiOut_;
 }
 
-void CVeskUpdatorDlg::setStatusText(const std::string& text) {
-    gate_.call([this, value = fromUtf8(text)] {
-        status_->setText(value);
-        status_->setCursorPosition(0);  // a long line shows its beginning
-    });
+void CVeskUpdatorDlg::fillList(ControlId id, const std::vector<std::string>& names, int selected) {
+    QComboBox* const combo = list(id);
+    combo->clear();
+    for (const std::string& name : names) {
+        combo->addItem(fromUtf8(name));
+    }
+    // Adding to an empty list selects its first entry; a list without a match must show no selection.
+    combo->setCurrentIndex(selected);
 }
 
-void CVeskUpdatorDlg::setStepText(const std::string& text) {
-    gate_.call([this, value = fromUtf8(text)] {
-        step_->setText(value);
-        step_->setCursorPosition(0);
-    });
+int CVeskUpdatorDlg::selectedIndex(ControlId id) {
+    return list(id)->currentIndex();
+}
+
+void CVeskUpdatorDlg::setFieldText(Field field, const std::string& text) {
+    QLineEdit* const line = field == Field::Status ? status_ : step_;
+    line->setText(fromUtf8(text));
+    line->setCursorPosition(0);  // a long line shows its beginning
 }
 
 void CVeskUpdatorDlg::setProgressRange(int low, int high) {
-    gate_.call([this, low, high] { progress_->setRange(low, high); });
+    progress_->setRange(low, high);
 }
 
 void CVeskUpdatorDlg::setProgressPos(int pos) {
-    gate_.call([this, pos] { progress_->setValue(pos); });
+    progress_->setValue(pos);
 }
 
 void CVeskUpdatorDlg::enableControl(ControlId id, bool enabled) {
-    gate_.call([this, id, enabled] {
-        if (QWidget* widget = control(static_cast<int>(id))) {
-            widget->setEnabled(enabled);
-        }
-    });
+    if (QWidget* widget = control(static_cast<int>(id))) {
+        widget->setEnabled(enabled);
+    }
 }
 
-void CVeskUpdatorDlg::showError(const std::string& text) {
-    gate_.call([this, value = fromUtf8(text)] { runErrorBox(value); });
-}
-
-void CVeskUpdatorDlg::runErrorBox(const QString& text) {
-    QMessageBox box(QMessageBox::Critical, shownText(texts::kErrorCaption), text, QMessageBox::Ok, this);
+void CVeskUpdatorDlg::showErrorBox(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, shownText(texts::kErrorCaption), fromUtf8(text), QMessageBox::Ok,
+                    this);
     box.setWindowModality(Qt::WindowModal);  // the dialog takes no input until the box is answered
     activeBox_ = &box;
     boxRunner_(box);
 }
 
-int CVeskUpdatorDlg::selectedInput() {
-    return midiIn_->currentIndex();
-}
-
-int CVeskUpdatorDlg::selectedOutput() {
-    return midiOut_->currentIndex();
+void CVeskUpdatorDlg::closeOwnedBoxes() {
+    if (activeBox_) {
+        activeBox_->reject();
+    }
 }
 
 }  // namespace velmora::ui

@@ -1,19 +1,18 @@
 #pragma once
 // The program's only window: a fixed-size dialog with the two port lists, Execute, Exit, Rescan Device, the
-// step counter, the status line and the progress bar. It owns the update core and is the core's view: the
-// worker's changes reach the controls through a CUiCallGate, so each has taken effect before the worker goes
-// on, and none waits any more once the dialog has started to close.
+// step counter, the status line and the progress bar. Window code only: what it decides (the lists, Rescan,
+// Execute, closing in order) is the CDialogController's, which owns the update core and hands the window the
+// worker's changes on the dialog's thread.
 
 #include <QDialog>
 #include <QPointer>
 #include <functional>
-#include <memory>
 #include <string>
+#include <vector>
 
 #include "midi/MidiDriver.h"
-#include "ui/CUiCallGate.h"
+#include "ui/CDialogController.h"
 #include "update/Timing.h"
-#include "update/UpdateView.h"
 
 class QAction;
 class QComboBox;
@@ -41,7 +40,7 @@ inline constexpr int kRescan = static_cast<int>(ControlId::Rescan);
 inline constexpr int kStep = 1006;
 }  // namespace controls
 
-class CVeskUpdatorDlg : public QDialog, public UpdateView {
+class CVeskUpdatorDlg : public QDialog, private DialogWindow {
     Q_OBJECT
 
   public:
@@ -59,44 +58,31 @@ class CVeskUpdatorDlg : public QDialog, public UpdateView {
     // The control with this id (controls::k...), nullptr for none.
     QWidget* control(int id) const;
     QAction* aboutAction() const { return aboutAction_; }
-    CUpdateCore& core() { return *core_; }
-    int instanceNumber() const { return instanceNumber_; }
+    CDialogController& controller() { return controller_; }
+    CUpdateCore& core() { return controller_.core(); }
+    int instanceNumber() const { return controller_.instanceNumber(); }
 
-    // Refills both port lists from the ports' enumeration and pre-selects the device's ports.
-    void populateDeviceLists();
-    void onRescan();
-    void onExecute();
     void showAbout();
 
     // Exit, Escape and the window's close all end here: the update is aborted before the dialog goes.
     void done(int result) override;
 
-    // UpdateView: from the worker, through the gate; on the dialog's own thread, directly.
-    void setStatusText(const std::string& text) override;
-    void setStepText(const std::string& text) override;
-    void setProgressRange(int low, int high) override;
-    void setProgressPos(int pos) override;
-    void enableControl(ControlId id, bool enabled) override;
-    void showError(const std::string& text) override;
-    // Read on the dialog's own thread only (from onExecute).
-    int selectedInput() override;
-    int selectedOutput() override;
-
-  protected:
-#ifdef Q_OS_WIN
-    void showEvent(QShowEvent* event) override;
-    bool nativeEvent(const QByteArray& eventType, void* message, qintptr* result) override;
-#endif
-
   private:
     void buildControls();
     void addAboutEntry();
-    void runErrorBox(const QString& text);
-    void beginClosing();
+    QComboBox* list(ControlId id) const;
 
-    const int instanceNumber_;
+    // DialogWindow
+    void fillList(ControlId list, const std::vector<std::string>& names, int selected) override;
+    int selectedIndex(ControlId list) override;
+    void setFieldText(Field field, const std::string& text) override;
+    void setProgressRange(int low, int high) override;
+    void setProgressPos(int pos) override;
+    void enableControl(ControlId id, bool enabled) override;
+    void showErrorBox(const std::string& text) override;
+    void closeOwnedBoxes() override;
+
     BoxRunner boxRunner_;
-    bool closing_ = false;
     QPointer<QMessageBox> activeBox_;
 
     QPushButton* execute_ = nullptr;
@@ -110,13 +96,8 @@ class CVeskUpdatorDlg : public QDialog, public UpdateView {
     QPushButton* rescan_ = nullptr;
     QLineEdit* step_ = nullptr;
     QAction* aboutAction_ = nullptr;
-#ifdef Q_OS_WIN
-    bool systemMenuExtended_ = false;
-#endif
 
-    CUiCallGate gate_;
-    std::unique_ptr<CUpdateCore>
-        core_;  // last: its worker uses everything above until the destructor joins it
+    CDialogController controller_;  // last: its worker uses everything above until the destructor joins it
 };
 
 }  // namespace velmora::ui

@@ -6,10 +6,9 @@
 
 #include <array>
 
+#include "app/StartDecision.h"
 #include "i18n/Catalogue.h"
-#include "ui/DialogTexts.h"
 #include "ui/win32/WideText.h"
-#include "update/Texts.h"
 
 namespace velmora::app {
 
@@ -24,19 +23,12 @@ int CVeskUpdatorApp::run(const DialogRunner& runDialog) {
     INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&classes);
 
-    const InstanceNumber taken = takeInstanceNumber(instanceLock_, lockSuffix_);
-    instanceNumber_ = taken.number;
-    if (!taken.failure.empty()) {
-        ::MessageBoxW(
-            nullptr,
-            ui::wide(i18n::arg(ui::labels::shown(ui::labels::kCannotStart), {taken.failure})).c_str(),
-            ui::wide(programName()).c_str(), MB_OK | MB_ICONERROR);
-        return kExitNoInstanceLock;
-    }
+    const StartDecision start = decideStart(instanceLock_, lockSuffix_);
+    instanceNumber_ = start.instanceNumber;
     if (instanceNumber_ == 0) {
-        ::MessageBoxW(nullptr, ui::wide(texts::instanceLimit(texts::kMaxInstances)).c_str(),
-                      ui::wide(programName()).c_str(), MB_OK | MB_ICONWARNING);
-        return kExitInstanceLimit;
+        ::MessageBoxW(nullptr, ui::wide(start.message).c_str(), ui::wide(programName()).c_str(),
+                      MB_OK | (start.box == StartDecision::Box::Error ? MB_ICONERROR : MB_ICONWARNING));
+        return start.exitStatus;
     }
     runDialog(*this);
     return 0;

@@ -2,40 +2,24 @@
 // one optional argument is the emulated device's scenario, as for the Linux demo; a scenario it refuses ends
 // the program with status 2 and the reason on standard error, before any window opens.
 
-#include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/DemoDevice.h"
 #include "app/win32/CVeskUpdatorApp.h"
-#include "emulator/CEmulatedDevice.h"
-#include "emulator/Scenario.h"
-#include "midi/drivers/loopback/LoopbackDriver.h"
 #include "ui/win32/CVeskUpdatorDlg.h"
-
-namespace {
-
-constexpr int kExitUsage = 2;
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using namespace velmora;
     app::CVeskUpdatorApp application(" demo");  // first: it chooses the language of every text
-    std::string usage;
-    const std::optional<emulator::Scenario> scenario = emulator::demoScenario(
-        std::vector<std::string>(argv + 1, argv + argc), app::CVeskUpdatorApp::programName(), usage);
+    const auto scenario = app::demoScenarioOrUsage(std::vector<std::string>(argv + 1, argv + argc),
+                                                   app::CVeskUpdatorApp::programName());
     if (!scenario) {
-        std::fputs(usage.c_str(), stderr);
-        return kExitUsage;
+        return app::kExitUsage;
     }
-
     return application.run([&scenario](app::CVeskUpdatorApp& self) {
-        midi::CLoopbackDriver driver;
-        emulator::EmulatorConfig config;
-        config.scenario = *scenario;
-        emulator::CEmulatedDevice device(driver, config);
-        ui::CVeskUpdatorDlg dialog(driver, self.instanceNumber());
+        app::CDemoDevice device(*scenario);
+        ui::CVeskUpdatorDlg dialog(device.driver(), self.instanceNumber());
         dialog.doModal();
     });
 }

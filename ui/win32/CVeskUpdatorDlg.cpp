@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "midi/PortPreselect.h"
 #include "ui/DialogTexts.h"
 #include "ui/win32/CAboutDlg.h"
 #include "ui/win32/ResourceIds.h"
@@ -24,15 +23,6 @@ HINSTANCE module() {
     return ::GetModuleHandleW(nullptr);
 }
 
-void fillList(HWND list, const std::vector<std::string>& names, int instanceNumber) {
-    ::SendMessageW(list, CB_RESETCONTENT, 0, 0);
-    for (const std::string& name : names) {
-        ::SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(name).c_str()));
-    }
-    // -1 clears the field: a list without a match shows no selection.
-    ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(midi::preselect(names, instanceNumber)), 0);
-}
-
 BOOL CALLBACK endOwnedDialog(HWND window, LPARAM owner) {
     if (::GetWindow(window, GW_OWNER) == reinterpret_cast<HWND>(owner)) {
         ::EndDialog(window, IDCANCEL);
@@ -43,17 +33,15 @@ BOOL CALLBACK endOwnedDialog(HWND window, LPARAM owner) {
 }  // namespace
 
 CVeskUpdatorDlg::CVeskUpdatorDlg(midi::MidiDriver& driver, int instanceNumber, Timing timing)
-    : instanceNumber_(instanceNumber),
-      appIcon_(::LoadIconW(module(), MAKEINTRESOURCEW(VELMORA_IDI_APP))),
+    : appIcon_(::LoadIconW(module(), MAKEINTRESOURCEW(VELMORA_IDI_APP))),
       boxRunner_([](HWND owner, const std::wstring& text, const std::wstring& caption) {
           ::MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
       }),
-      gate_([this](std::function<void()> task) { post(std::move(task)); }),
-      core_(std::make_unique<CUpdateCore>(driver, *this, timing)) {}
+      controller_(*this, driver, instanceNumber, timing,
+                  [this](std::function<void()> task) { post(std::move(task)); }) {}
 
 CVeskUpdatorDlg::~CVeskUpdatorDlg() {
-    beginClosing();
-    core_.reset();  // timer stopped, worker joined, ports released
+    controller_.beginClosing();
 }
 
 INT_PTR CVeskUpdatorDlg::doModal(HWND owner) {
@@ -102,7 +90,7 @@ INT_PTR CVeskUpdatorDlg::handle(UINT message, WPARAM wParam, LPARAM /*lParam*/) 
             runPosted();
             return TRUE;
         case WM_DESTROY:
-            beginClosing();
+            controller_.beginClosing();
             return FALSE;
         case WM_NCDESTROY:
             window_.store(nullptr);
@@ -133,11 +121,8 @@ void CVeskUpdatorDlg::onInitDialog() {
     ::SendMessageW(dialog, WM_SETICON, ICON_SMALL,
                    reinterpret_cast<LPARAM>(smallIcon ? smallIcon : appIcon_));
 
-    populateDeviceLists();
-    core_->startPolling();
-    ::SendMessageW(item(VELMORA_IDC_PROGRESS), PBM_SETRANGE32, 0, 100);
-    ::SendMessageW(item(VELMORA_IDC_PROGRESS), PBM_SETPOS, 0, 0);
-    ::SetWindowTextW(dialog, wide(texts::instanceTitle(instanceNumber_)).c_str());
+    controller_.start();
+    ::SetWindowTextW(dialog, wide(controller_.title()).c_str());
     if (onInitialised_) {
         onInitialised_(dialog);
     }
@@ -146,14 +131,14 @@ void CVeskUpdatorDlg::onInitDialog() {
 bool CVeskUpdatorDlg::onCommand(int id) {
     switch (id) {
         case VELMORA_IDC_EXECUTE:
-            onExecute();
+            controller_.onExecute();
             return true;
         case VELMORA_IDC_EXIT:  // Exit, Escape and the close box: no question, also during an update
-            beginClosing();
+            controller_.beginClosing();
             ::EndDialog(window(), IDCANCEL);
             return true;
         case VELMORA_IDC_RESCAN:
-            onRescan();
+            controller_.onRescan();
             return true;
         default:
             return false;
@@ -185,37 +170,15 @@ bool CVeskUpdatorDlg::onPaint() {
     return true;
 }
 
-void CVeskUpdatorDlg::populateDeviceLists() {
-    fillList(item(VELMORA_IDC_MIDI_OUT), midi::portNames(core_->outPort()), instanceNumber_);
-    fillList(item(VELMORA_IDC_MIDI_IN), midi::portNames(core_->inPort()), instanceNumber_);
-}
-
-void CVeskUpdatorDlg::onRescan() {
-    populateDeviceLists();
-    core_->enableExecute(true);
-}
-
-void CVeskUpdatorDlg::onExecute() {
-    core_->onExecute();
-}
-
 void CVeskUpdatorDlg::showAbout() {
     CAboutDlg about;
     about.doModal(window());
 }
 
-void CVeskUpdatorDlg::beginClosing() {
-    if (closing_) {
-        return;
-    }
-    closing_ = true;
-    // First release the worker from waiting for this thread, which will soon wait for the worker.
-    gate_.close();
+void CVeskUpdatorDlg::closeOwnedBoxes() {
     if (const HWND dialog = window()) {
-        // A box the closing interrupted (an error, the About box) goes with the window.
         ::EnumThreadWindows(::GetCurrentThreadId(), &endOwnedDialog, reinterpret_cast<LPARAM>(dialog));
     }
-    core_->abort();
 }
 
 void CVeskUpdatorDlg::post(std::function<void()> task) {
@@ -245,56 +208,51 @@ HWND CVeskUpdatorDlg::item(int id) const {
     return ::GetDlgItem(window(), id);
 }
 
-void CVeskUpdatorDlg::setFieldText(int id, const std::string& text) {
-    gate_.call([this, id, value = wide(text)] { ::SetDlgItemTextW(window(), id, value.c_str()); });
+void CVeskUpdatorDlg::fillList(ControlId list, const std::vector<std::string>& names, int selected) {
+    const HWND combo = item(static_cast<int>(list));
+    ::SendMessageW(combo, CB_RESETCONTENT, 0, 0);
+    for (const std::string& name : names) {
+        ::SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(name).c_str()));
+    }
+    // -1 clears the field: a list without a match shows no selection.
+    ::SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(selected), 0);
 }
 
-void CVeskUpdatorDlg::setStatusText(const std::string& text) {
-    setFieldText(VELMORA_IDC_STATUS, text);
+int CVeskUpdatorDlg::selectedIndex(ControlId list) {
+    return static_cast<int>(::SendMessageW(item(static_cast<int>(list)), CB_GETCURSEL, 0, 0));
 }
 
-void CVeskUpdatorDlg::setStepText(const std::string& text) {
-    setFieldText(VELMORA_IDC_STEP, text);
+void CVeskUpdatorDlg::setFieldText(Field field, const std::string& text) {
+    ::SetDlgItemTextW(window(), field == Field::Status ? VELMORA_IDC_STATUS : VELMORA_IDC_STEP,
+                      wide(text).c_str());
 }
 
 void CVeskUpdatorDlg::setProgressRange(int low, int high) {
-    gate_.call([this, low, high] { ::SendMessageW(item(VELMORA_IDC_PROGRESS), PBM_SETRANGE32, low, high); });
+    ::SendMessageW(item(VELMORA_IDC_PROGRESS), PBM_SETRANGE32, low, high);
 }
 
 void CVeskUpdatorDlg::setProgressPos(int pos) {
-    gate_.call([this, pos] { ::SendMessageW(item(VELMORA_IDC_PROGRESS), PBM_SETPOS, pos, 0); });
+    ::SendMessageW(item(VELMORA_IDC_PROGRESS), PBM_SETPOS, pos, 0);
 }
 
 void CVeskUpdatorDlg::enableControl(ControlId id, bool enabled) {
-    gate_.call([this, id, enabled] {
-        const HWND dialog = window();
-        const HWND control = item(static_cast<int>(id));
-        // A disabled control loses the focus, and with no focus at all the keys never reach the dialog. The
-        // dialog itself keeps it rather than Exit, the only button left during an update: Escape still
-        // closes, and Return, finding Execute disabled, does nothing.
-        if (!enabled && ::GetFocus() == control) {
-            focusOnDialog_ = true;
-            ::SetFocus(dialog);
-        }
-        ::EnableWindow(control, enabled ? TRUE : FALSE);
-        if (enabled && focusOnDialog_) {
-            ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
-        }
-    });
+    const HWND dialog = window();
+    const HWND control = item(static_cast<int>(id));
+    // A disabled control loses the focus, and with no focus at all the keys never reach the dialog. The
+    // dialog itself keeps it rather than Exit, the only button left during an update: Escape still closes,
+    // and Return, finding Execute disabled, does nothing.
+    if (!enabled && ::GetFocus() == control) {
+        focusOnDialog_ = true;
+        ::SetFocus(dialog);
+    }
+    ::EnableWindow(control, enabled ? TRUE : FALSE);
+    if (enabled && focusOnDialog_) {
+        ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    }
 }
 
-void CVeskUpdatorDlg::showError(const std::string& text) {
-    gate_.call([this, value = wide(text)] {
-        boxRunner_(window(), value, wide(texts::shown(texts::kErrorCaption)));
-    });
-}
-
-int CVeskUpdatorDlg::selectedInput() {
-    return static_cast<int>(::SendMessageW(item(VELMORA_IDC_MIDI_IN), CB_GETCURSEL, 0, 0));
-}
-
-int CVeskUpdatorDlg::selectedOutput() {
-    return static_cast<int>(::SendMessageW(item(VELMORA_IDC_MIDI_OUT), CB_GETCURSEL, 0, 0));
+void CVeskUpdatorDlg::showErrorBox(const std::string& text) {
+    boxRunner_(window(), wide(text), wide(texts::shown(texts::kErrorCaption)));
 }
 
 }  // namespace velmora::ui

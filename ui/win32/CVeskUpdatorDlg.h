@@ -1,22 +1,20 @@
 #pragma once
-// The program's only window on Windows, built by the system from dialog template 103. It owns the update core
-// and is its view: the worker's changes are queued for the dialog's thread and announced with a posted
-// message; a CUiCallGate makes the worker wait until each has run, and stop waiting once the dialog begins to
-// close.
+// The program's only window on Windows, built by the system from dialog template 103. Window code only: what
+// it decides is the CDialogController's, whose calls from the worker are queued for the dialog's thread and
+// announced with a posted message.
 
 #include <windows.h>
 
 #include <atomic>
 #include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "midi/MidiDriver.h"
-#include "ui/CUiCallGate.h"
+#include "ui/CDialogController.h"
 #include "update/Timing.h"
-#include "update/UpdateView.h"
 
 namespace velmora {
 class CUpdateCore;
@@ -24,7 +22,7 @@ class CUpdateCore;
 
 namespace velmora::ui {
 
-class CVeskUpdatorDlg : public UpdateView {
+class CVeskUpdatorDlg : private DialogWindow {
   public:
     // Shows one error box owned by the dialog and returns once it has been answered. Tests put in one that
     // answers by itself.
@@ -45,23 +43,11 @@ class CVeskUpdatorDlg : public UpdateView {
     void setOnInitialised(std::function<void(HWND)> hook);
 
     HWND window() const { return window_.load(); }
-    CUpdateCore& core() { return *core_; }
-    int instanceNumber() const { return instanceNumber_; }
+    CDialogController& controller() { return controller_; }
+    CUpdateCore& core() { return controller_.core(); }
+    int instanceNumber() const { return controller_.instanceNumber(); }
 
-    void populateDeviceLists();
-    void onRescan();
-    void onExecute();
     void showAbout();
-
-    // UpdateView: from the worker, through the gate; on the dialog's own thread, directly.
-    void setStatusText(const std::string& text) override;
-    void setStepText(const std::string& text) override;
-    void setProgressRange(int low, int high) override;
-    void setProgressPos(int pos) override;
-    void enableControl(ControlId id, bool enabled) override;
-    void showError(const std::string& text) override;
-    int selectedInput() override;
-    int selectedOutput() override;
 
   private:
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -70,27 +56,30 @@ class CVeskUpdatorDlg : public UpdateView {
     bool onCommand(int id);
     bool onSysCommand(WPARAM command);
     bool onPaint();
-    // Exit, Escape, the close box and the window's end all come here: the update is aborted first.
-    void beginClosing();
     void post(std::function<void()> task);
     void runPosted();
-    void setFieldText(int id, const std::string& text);
     HWND item(int id) const;
 
-    const int instanceNumber_;
+    // DialogWindow
+    void fillList(ControlId list, const std::vector<std::string>& names, int selected) override;
+    int selectedIndex(ControlId list) override;
+    void setFieldText(Field field, const std::string& text) override;
+    void setProgressRange(int low, int high) override;
+    void setProgressPos(int pos) override;
+    void enableControl(ControlId id, bool enabled) override;
+    void showErrorBox(const std::string& text) override;
+    void closeOwnedBoxes() override;
+
     const HICON appIcon_;
     BoxRunner boxRunner_;
     std::function<void(HWND)> onInitialised_;
     std::atomic<HWND> window_{nullptr};
-    bool closing_ = false;
     bool focusOnDialog_ = false;  // while the control that had the focus is disabled
 
     std::mutex postedMutex_;
     std::deque<std::function<void()>> posted_;  // run by the next kRunPosted message
 
-    CUiCallGate gate_;
-    std::unique_ptr<CUpdateCore>
-        core_;  // last: its worker uses everything above until the destructor joins it
+    CDialogController controller_;  // last: its worker uses everything above until the destructor joins it
 };
 
 }  // namespace velmora::ui

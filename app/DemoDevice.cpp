@@ -1,0 +1,29 @@
+#include "app/DemoDevice.h"
+
+#include <cstdio>
+
+namespace velmora::app {
+
+std::optional<emulator::Scenario> demoScenarioOrUsage(const std::vector<std::string>& args,
+                                                      const std::string& program) {
+    std::string usage;
+    std::optional<emulator::Scenario> scenario = emulator::demoScenario(args, program, usage);
+    if (!scenario) {
+        std::fputs(usage.c_str(), stderr);
+    }
+    return scenario;
+}
+
+namespace {
+
+emulator::EmulatorConfig configOf(const emulator::Scenario& scenario) {
+    emulator::EmulatorConfig config;
+    config.scenario = scenario;
+    return config;
+}
+
+}  // namespace
+
+CDemoDevice::CDemoDevice(const emulator::Scenario& scenario) : device_(driver_, configOf(scenario)) {}
+
+}  // namespace velmora::app

@@ -1,0 +1,34 @@
+#pragma once
+// What velmora-updater-demo is, for every toolkit: its one optional argument is the emulated device's
+// scenario, and the dialog runs on in-process ports with that device behind them.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "emulator/CEmulatedDevice.h"
+#include "emulator/Scenario.h"
+#include "midi/drivers/loopback/LoopbackDriver.h"
+
+namespace velmora::app {
+
+// The demo's exit status for a scenario it refuses.
+inline constexpr int kExitUsage = 2;
+
+// The scenario the arguments give; nothing, with the reason and the usage on standard error, when they give
+// none that is valid.
+std::optional<emulator::Scenario> demoScenarioOrUsage(const std::vector<std::string>& args,
+                                                      const std::string& program);
+
+// The emulated device ("Velmora") on in-process ports, for as long as it lives.
+class CDemoDevice {
+  public:
+    explicit CDemoDevice(const emulator::Scenario& scenario);
+    midi::MidiDriver& driver() { return driver_; }
+
+  private:
+    midi::CLoopbackDriver driver_;
+    emulator::CEmulatedDevice device_;
+};
+
+}  // namespace velmora::app
