@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "update/FlashPlan.h"
+#include "update/Format.h"
 #include "update/Messages.h"
 
 namespace velmora::emulator {
@@ -19,13 +20,6 @@ constexpr auto kInboxPoll = 10ms;
 constexpr std::uint32_t kSectorSize = 0x1000;
 constexpr std::size_t kPreviewBytes = 12;
 constexpr std::uint8_t kTimingClock = 0xF8;
-
-template <typename... Args>
-std::string format(const char* fmt, Args... args) {
-    char buf[200];
-    std::snprintf(buf, sizeof buf, fmt, args...);
-    return buf;
-}
 
 // The first bytes in hex and the length: whole 4700-byte blocks would swamp the transcript.
 std::string preview(const std::vector<std::uint8_t>& bytes) {

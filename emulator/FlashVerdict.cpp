@@ -3,34 +3,21 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "firmware/SplitMix64.h"
 #include "i18n/Translate.h"
 #include "update/FlashPlan.h"
+#include "update/Format.h"
 
 namespace velmora::emulator {
 
 namespace {
 
-// A fixed mix of the address, so the earlier firmware is the same on every run and every platform, and
-// differs from every image in nearly every byte: a step left out shows.
-std::uint64_t mix(std::uint64_t x) {
-    x += 0x9E3779B97F4A7C15ULL;
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    return x ^ (x >> 31);
-}
-
-std::string format(const char* fmt, auto... args) {
-    char buf[256];
-    std::snprintf(buf, sizeof buf, fmt, args...);
-    return buf;
-}
-
 std::uint32_t writeLength(const FlashStep& step, std::span<const std::uint8_t> image) {
-    return step.size != 0 ? step.size : static_cast<std::uint32_t>(image.size());
+    return rowBytes(step, static_cast<std::uint32_t>(image.size()));
 }
 
 bool skipped(const FlashStep& step, bool bootSkipped) {
-    return step.address == 0 && bootSkipped;
+    return inBootRegion(step) && bootSkipped;
 }
 
 // What the plan last did at `address`, as a person would look for it.
@@ -66,7 +53,9 @@ std::vector<std::uint8_t> initialFlash(const Scenario& scenario) {
         return flash;
     }
     for (std::uint32_t a = 0; a < kFlashSize; a += 8) {
-        std::uint64_t v = mix(a);
+        // A fixed mix of the address: the same earlier firmware on every run and platform, differing from
+        // every image in nearly every byte, so that a step left out shows.
+        std::uint64_t v = CSplitMix64(a).next();
         for (std::uint32_t j = 0; j < 8; ++j, v >>= 8) {
             flash[a + j] = static_cast<std::uint8_t>(v);
         }

@@ -38,7 +38,7 @@ ModelTime modelTime(const LinkSpeed& link, const FlashTimes& flash, bool bootSki
     const std::vector<std::uint8_t> version(kBootVersionLength);
     exchange(sysex::kReadRequestLength, readAnswer(model, version, false).size());
     for (const FlashStep& row : FlashPlan) {
-        if (bootSkipped && row.address == 0) {
+        if (bootSkipped && inBootRegion(row)) {
             continue;
         }
         if (row.kind == FlashStep::Erase) {
@@ -47,7 +47,7 @@ ModelTime modelTime(const LinkSpeed& link, const FlashTimes& flash, bool bootSki
             continue;
         }
         const FirmwareImage* image = loadImage(row.imageId);
-        const std::uint32_t size = row.size != 0 ? row.size : (image != nullptr ? image->size : 0);
+        const std::uint32_t size = rowBytes(row, image != nullptr ? image->size : 0);
         for (std::uint32_t offset = 0; offset < size; offset += kBlockSize) {
             const std::uint32_t n = std::min(kBlockSize, size - offset);
             exchange(sysex::kWriteOverhead + packedLength(n));

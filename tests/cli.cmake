@@ -15,7 +15,6 @@ velmora_test(test_cli_signals SOURCES test_cli_signals.cpp LIBS velmora_cli LABE
 velmora_test(test_cli_japanese SOURCES test_cli_japanese.cpp LIBS velmora_cli LABELS threads)
 
 velmora_test(test_cli_run SOURCES test_cli_run.cpp LIBS velmora_cli LABELS threads)
-target_include_directories(test_cli_run PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_compile_definitions(test_cli_run PRIVATE VELMORA_FLASH_PROGRAM="$<TARGET_FILE:velmora-flash>")
 add_dependencies(test_cli_run velmora-flash)
 

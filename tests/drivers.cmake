@@ -3,12 +3,9 @@
 if(TARGET velmora_midi_stream)
     velmora_test(test_stream_driver SOURCES test_stream_driver.cpp LIBS velmora_midi_stream velmora_midi_loopback
                  LABELS threads)
-    target_include_directories(test_stream_driver PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     velmora_test(test_pty_update SOURCES test_pty_update.cpp
                  LIBS velmora_midi_stream velmora_update velmora_emulator LABELS threads)
-    target_include_directories(test_pty_update PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
     velmora_test(test_stream_raw SOURCES test_stream_raw.cpp LIBS velmora_midi_stream LABELS threads)
-    target_include_directories(test_stream_raw PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 endif()
 if(TARGET velmora_midi_alsa)
     velmora_test(test_alsa_driver SOURCES test_alsa_driver.cpp LIBS velmora_midi_platform)
@@ -26,7 +23,6 @@ if(TARGET velmora_midi_alsa)
     velmora_warnings(velmora_midi_alsa_on_fake)
     velmora_test(test_alsa_update SOURCES test_alsa_update.cpp
                  LIBS velmora_midi_alsa_on_fake velmora_update velmora_emulator LABELS threads)
-    target_include_directories(test_alsa_update PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 endif()
 
 # The WinMM driver's own source linked against tests/fakes/winmm instead of winmm (run under Wine).
@@ -40,5 +36,4 @@ if(TARGET velmora_midi_winmm)
     velmora_warnings(velmora_midi_winmm_on_fake)
     velmora_test(test_winmm_update SOURCES test_winmm_update.cpp
                  LIBS velmora_midi_winmm_on_fake velmora_update velmora_emulator LABELS threads)
-    target_include_directories(test_winmm_update PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 endif()

@@ -1,7 +1,6 @@
 # The languages: the lookup and the TS reader (Qt-free), and, where Qt's tools are, a check that every text of
 # the sources has its Japanese translation.
 velmora_test(test_i18n SOURCES test_i18n.cpp LIBS velmora_i18n velmora_update velmora_emulator velmora_midi_loopback)
-target_include_directories(test_i18n PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 
 if(WIN32 OR NOT VELMORA_UI OR NOT DEFINED velmora_text_sources)
     return()

@@ -15,18 +15,19 @@
 #include <vector>
 
 #include "i18n/Catalogue.h"
+#include "i18n/WideText.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "tests/support/Watchdog.h"
 #include "ui/DialogTexts.h"
 #include "ui/win32/CVeskUpdatorDlg.h"
 #include "ui/win32/ResourceIds.h"
-#include "ui/win32/WideText.h"
 #include "update/Texts.h"
 
 namespace velmora::ui {
 namespace {
 
 using namespace std::chrono_literals;
+using i18n::wide;
 
 std::wstring itemText(HWND dialog, int id) {
     wchar_t buffer[256] = {};

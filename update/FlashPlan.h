@@ -30,6 +30,20 @@ inline constexpr std::array<FlashStep, 9> FlashPlan = {{
 
 inline constexpr int kFlashPlanSteps = static_cast<int>(FlashPlan.size());
 
+// The boot region: the steps at address 0, left out when the device already holds the plan's boot version.
+constexpr bool inBootRegion(const FlashStep& row) {
+    return row.address == 0;
+}
+
+// The bytes a row covers: an erase's size; a write's image bytes (`imageSize` of them), up to the row's size
+// where it gives one, never more than the image holds.
+constexpr std::uint32_t rowBytes(const FlashStep& row, std::uint32_t imageSize) {
+    if (row.kind == FlashStep::Erase) {
+        return row.size;
+    }
+    return row.size != 0 && row.size < imageSize ? row.size : imageSize;
+}
+
 // The boot region's version text: four bytes at the end of the boot region, the last four of image 142.
 inline constexpr std::uint32_t kBootVersionAddress = 0x22FFC;
 inline constexpr std::uint32_t kBootVersionLength = 4;

@@ -89,11 +89,6 @@ const FirmwareImage* imageOrFail(RunContext& run, std::uint32_t imageId) {
     return image;
 }
 
-// The bytes a write row puts into flash.
-std::uint32_t rowBytes(const FlashStep& row, const FirmwareImage& image) {
-    return row.size != 0 ? std::min(row.size, image.size) : image.size;
-}
-
 }  // namespace
 
 bool isStatusAnswer(const Answer& a) {
@@ -211,12 +206,13 @@ int eraseRegion(RunContext& run, std::uint32_t address, std::uint32_t size) {
     }
 }
 
-int writeImage(RunContext& run, std::uint32_t address, std::int32_t size, std::uint32_t imageId) {
-    const FirmwareImage* image = imageOrFail(run, imageId);
+int writeImage(RunContext& run, const FlashStep& row) {
+    const FirmwareImage* image = imageOrFail(run, row.imageId);
     if (image == nullptr) {
         return -1;
     }
-    const std::int32_t imageSize = size != 0 ? size : static_cast<std::int32_t>(image->size);
+    const std::uint32_t address = row.address;
+    const auto imageSize = static_cast<std::int32_t>(rowBytes(row, image->size));
     run.view.setProgressRange(0, imageSize);
     for (std::int32_t offset = 0; offset < imageSize;) {
         const std::int32_t blockSize = std::min(static_cast<std::int32_t>(kBlockSize), imageSize - offset);
@@ -241,15 +237,13 @@ int runFlashPlan(RunContext& run) {
     for (int n = 1; n <= kFlashPlanSteps; ++n) {
         const FlashStep& row = FlashPlan[static_cast<std::size_t>(n - 1)];
         run.view.setStepText(texts::stepCounter(n, kFlashPlanSteps));
-        const bool skipped = row.address == 0 && !needBootRegion;
+        const bool skipped = inBootRegion(row) && !needBootRegion;
         run.view.stepStarted(n, row, skipped);
         if (skipped) {
             continue;
         }
         const int result =
-            row.kind == FlashStep::Erase
-                ? eraseRegion(run, row.address, row.size)
-                : writeImage(run, row.address, static_cast<std::int32_t>(row.size), row.imageId);
+            row.kind == FlashStep::Erase ? eraseRegion(run, row.address, row.size) : writeImage(run, row);
         if (result != 0) {
             return -1;
         }
@@ -260,14 +254,14 @@ int runFlashPlan(RunContext& run) {
 int verifyFlashPlan(RunContext& run) {
     const auto started = std::chrono::steady_clock::now();
     for (const FlashStep& row : FlashPlan) {
-        if (row.kind != FlashStep::Write || (row.address == 0 && !run.bootRegionWritten)) {
+        if (row.kind != FlashStep::Write || (inBootRegion(row) && !run.bootRegionWritten)) {
             continue;
         }
         const FirmwareImage* image = imageOrFail(run, row.imageId);
         if (image == nullptr) {
             return -1;
         }
-        const std::uint32_t total = rowBytes(row, *image);
+        const std::uint32_t total = rowBytes(row, image->size);
         for (std::uint32_t offset = 0; offset < total; offset += kBlockSize) {
             const std::uint32_t n = std::min(kBlockSize, total - offset);
             const std::uint32_t address = row.address + offset;

@@ -93,8 +93,8 @@ bool isAnyAnswer(const Answer& a);
 int checkBootRegion(RunContext& run, bool& needBootRegion);
 // 0 when the device confirmed the erase; -1 otherwise (already reported, unless aborted).
 int eraseRegion(RunContext& run, std::uint32_t address, std::uint32_t size);
-// 0 when every block was accepted; -1 otherwise (already reported, unless aborted). size 0: the whole image.
-int writeImage(RunContext& run, std::uint32_t address, std::int32_t size, std::uint32_t imageId);
+// 0 when every block of the write row was accepted; -1 otherwise (already reported, unless aborted).
+int writeImage(RunContext& run, const FlashStep& row);
 // 0 when all nine steps are done; -1 when the run ended early.
 int runFlashPlan(RunContext& run);
 // Reads back every region the plan wrote in this run and compares it with its image: 0 when all match; -1

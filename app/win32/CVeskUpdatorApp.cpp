@@ -8,7 +8,7 @@
 
 #include "app/StartDecision.h"
 #include "i18n/Catalogue.h"
-#include "ui/win32/WideText.h"
+#include "i18n/WideText.h"
 
 namespace velmora::app {
 
@@ -26,7 +26,7 @@ int CVeskUpdatorApp::run(const DialogRunner& runDialog) {
     const StartDecision start = decideStart(instanceLock_, lockSuffix_);
     instanceNumber_ = start.instanceNumber;
     if (instanceNumber_ == 0) {
-        ::MessageBoxW(nullptr, ui::wide(start.message).c_str(), ui::wide(programName()).c_str(),
+        ::MessageBoxW(nullptr, i18n::wide(start.message).c_str(), i18n::wide(programName()).c_str(),
                       MB_OK | (start.box == StartDecision::Box::Error ? MB_ICONERROR : MB_ICONWARNING));
         return start.exitStatus;
     }
@@ -42,12 +42,7 @@ std::string CVeskUpdatorApp::programName() {
     if (name.size() > 4 && ::lstrcmpiW(name.c_str() + name.size() - 4, L".exe") == 0) {
         name.resize(name.size() - 4);
     }
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), utf8.data(), size, nullptr,
-                          nullptr);
-    return utf8;
+    return i18n::narrow(name);
 }
 
 }  // namespace velmora::app

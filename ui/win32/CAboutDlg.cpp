@@ -1,12 +1,14 @@
 #include "ui/win32/CAboutDlg.h"
 
+#include "i18n/WideText.h"
 #include "ui/DialogTexts.h"
 #include "ui/win32/ResourceIds.h"
-#include "ui/win32/WideText.h"
 #include "update/Texts.h"
 #include "velmora/Version.h"
 
 namespace velmora::ui {
+
+using i18n::wide;
 
 INT_PTR CAboutDlg::doModal(HWND owner) {
     return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(VELMORA_IDD_ABOUT), owner,

@@ -5,14 +5,16 @@
 #include <utility>
 #include <vector>
 
+#include "i18n/WideText.h"
 #include "ui/DialogTexts.h"
 #include "ui/win32/CAboutDlg.h"
 #include "ui/win32/ResourceIds.h"
-#include "ui/win32/WideText.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
 namespace velmora::ui {
+
+using i18n::wide;
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "i18n/Translate.h"
-
+#include "i18n/WideText.h"
 #include "midi/SysExFramer.h"
 
 namespace velmora::midi {
@@ -41,17 +41,7 @@ constexpr std::size_t kInputBuffers = 16;
 constexpr auto kReturnLimit = 2000ms;
 
 std::string toUtf8(const wchar_t* text, std::size_t maxChars) {
-    const int length = static_cast<int>(wcsnlen(text, maxChars));
-    if (length == 0) {
-        return {};
-    }
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) {
-        return {};
-    }
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), bytes, nullptr, nullptr);
-    return out;
+    return i18n::narrow(std::wstring_view(text, wcsnlen(text, maxChars)));
 }
 
 enum class Side { input, output };
