@@ -47,6 +47,18 @@
         <source>Cannot start: %1.</source>
         <translation>起動できません: %1。</translation>
     </message>
+    <message>
+        <source>Step</source>
+        <translation>ステップ</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状態</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>進行状況</translation>
+    </message>
 </context>
 <context>
     <name>Drivers</name>

@@ -2,6 +2,7 @@
 // and controls, the enabled states through an update, the error boxes, discovery, the About box, and closing
 // at any moment without a hang or a late message box.
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -218,6 +219,8 @@ class TestUpdaterDialog : public QObject {
     void aListWithoutAMatchShowsNoSelection();
     void copyTwoPreselectsOnlyPortsCarryingItsNumber();
     void rescanRefillsTheListsAndDropsAManualChoice();
+    void everyControlHasTheNameAScreenReaderReads_data();
+    void everyControlHasTheNameAScreenReaderReads();
     void aboutEntryOpensTheAboutBoxWithTheProductTitle_data();
     void aboutEntryOpensTheAboutBoxWithTheProductTitle();
 };
@@ -610,6 +613,64 @@ void TestUpdaterDialog::rescanRefillsTheListsAndDropsAManualChoice() {
     QCOMPARE(out->currentIndex(), 3);
     QCOMPARE(bench.list(controls::kMidiIn)->currentIndex(), 0);
     QCOMPARE(bench.enabled(), kAllEnabled);
+}
+
+void TestUpdaterDialog::everyControlHasTheNameAScreenReaderReads_data() {
+    addLanguageColumn();
+    QTest::addColumn<int>("id");
+    QTest::addColumn<QString>("english");
+    QTest::addColumn<QString>("japanese");
+    const struct {
+        const char* row;
+        int id;
+        const char* english;
+        const char* japanese;
+    } rows[] = {
+        {"MIDI IN list, named by its label", controls::kMidiIn, "MIDI IN", "MIDI IN"},
+        {"MIDI OUT list, named by its label", controls::kMidiOut, "MIDI OUT", "MIDI OUT"},
+        {"Execute", controls::kExecute, "Execute", "\xE5\xAE\x9F\xE8\xA1\x8C"},
+        {"Exit", controls::kExit, "Exit", "\xE7\xB5\x82\xE4\xBA\x86"},
+        {"Rescan Device", controls::kRescan, "Rescan Device",
+         "\xE3\x83\x87\xE3\x83\x90\xE3\x82\xA4\xE3\x82\xB9\xE5\x86\x8D\xE6\xA4\x9C\xE7\xB4\xA2"},
+        {"step counter", controls::kStep, "Step", "\xE3\x82\xB9\xE3\x83\x86\xE3\x83\x83\xE3\x83\x97"},
+        {"status line", controls::kStatus, "Status", "\xE7\x8A\xB6\xE6\x85\x8B"},
+        {"progress bar", controls::kProgress, "Progress", "\xE9\x80\xB2\xE8\xA1\x8C\xE7\x8A\xB6\xE6\xB3\x81"},
+    };
+    for (const auto& r : rows) {
+        for (const i18n::Language language : {i18n::Language::English, i18n::Language::Japanese}) {
+            QTest::addRow("%s, %s", r.row, language == i18n::Language::English ? "en" : "ja")
+                << language << r.id << q(r.english) << q(r.japanese);
+        }
+    }
+}
+
+// A screen reader says what the accessibility interface gives: a list is named by the label it is labelled by
+// (Qt's relation), a button by its text, the three fields without a label by their own name; the fields and
+// the bar still read as what they show.
+void TestUpdaterDialog::everyControlHasTheNameAScreenReaderReads() {
+    QFETCH(i18n::Language, language);
+    QFETCH(int, id);
+    QFETCH(QString, english);
+    QFETCH(QString, japanese);
+    InLanguage inLanguage(language);
+    Bench bench;
+    bench.addDevice();
+    bench.open();
+    bench.dialog->controller().setStatusText(texts::kErasing);
+    bench.dialog->controller().setProgressPos(40);
+    QAccessibleInterface* control = QAccessible::queryAccessibleInterface(bench.control(id));
+    QVERIFY(control != nullptr);
+    const QList<QPair<QAccessibleInterface*, QAccessible::Relation>> labels =
+        control->relations(QAccessible::Label);
+    const QString name =
+        labels.isEmpty() ? control->text(QAccessible::Name) : labels.first().first->text(QAccessible::Name);
+    QCOMPARE(name, language == i18n::Language::English ? english : japanese);
+    if (id == controls::kStatus) {
+        QCOMPARE(control->text(QAccessible::Value), bench.line(controls::kStatus)->text());
+    } else if (id == controls::kProgress) {
+        QVERIFY(control->valueInterface() != nullptr);
+        QCOMPARE(control->valueInterface()->currentValue().toInt(), 40);
+    }
 }
 
 void TestUpdaterDialog::aboutEntryOpensTheAboutBoxWithTheProductTitle_data() {

@@ -264,6 +264,22 @@ TEST(Win32DialogTest, KeyboardFollowsTheTemplate) {
     }
 }
 
+// Windows names a control after the static text right before it in the template, and a screen reader says
+// that name: each list must come right after its label (Wine's accessibility layer does not name controls
+// this way, so the order itself is what is checked).
+TEST(Win32DialogTest, EachListComesRightAfterTheLabelThatNamesIt) {
+    DialogRun run;
+    std::vector<std::wstring> names;
+    run.run([&](CVeskUpdatorDlg&, HWND window) {
+        for (const int id : {VELMORA_IDC_MIDI_IN, VELMORA_IDC_MIDI_OUT}) {
+            const HWND before = ::GetWindow(::GetDlgItem(window, id), GW_HWNDPREV);
+            names.push_back(itemText(window, ::GetDlgCtrlID(before)));
+        }
+        ::PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(names, (std::vector<std::wstring>{L"MIDI IN", L"MIDI OUT"}));
+}
+
 TEST(Win32DialogTest, StringTableHoldsTheProgramsTexts) {
     const std::vector<std::pair<UINT, std::string>> cases = {
         {VELMORA_IDS_ABOUT_MENU, texts::kAboutMenu},

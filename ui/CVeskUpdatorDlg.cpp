@@ -105,6 +105,13 @@ void CVeskUpdatorDlg::buildControls() {
                     du.rect(145, 65, 87, 16));
     step_ = place(textField(this), "stepCounter", controls::kStep, du.rect(12, 78, 29, 12));
 
+    // Names a screen reader reads: each list is labelled by its label; the fields without one are named.
+    midiInLabel_->setBuddy(midiIn_);
+    midiOutLabel_->setBuddy(midiOut_);
+    step_->setAccessibleName(shownLabel(labels::kStep));
+    status_->setAccessibleName(shownLabel(labels::kStatus));
+    progress_->setAccessibleName(shownLabel(labels::kProgress));
+
     for (QPushButton* button : {exit_, rescan_}) {
         button->setAutoDefault(false);  // Enter stays with Execute wherever the focus is
     }

@@ -12,6 +12,10 @@ inline constexpr const char* kExit = VELMORA_TEXT("Dialog", "Exit");
 inline constexpr const char* kMidiIn = VELMORA_TEXT("Dialog", "MIDI IN");
 inline constexpr const char* kMidiOut = VELMORA_TEXT("Dialog", "MIDI OUT");
 inline constexpr const char* kRescan = VELMORA_TEXT("Dialog", "Rescan Device");
+// What a screen reader calls the three fields that have no label of their own.
+inline constexpr const char* kStep = VELMORA_TEXT("Dialog", "Step");
+inline constexpr const char* kStatus = VELMORA_TEXT("Dialog", "Status");
+inline constexpr const char* kProgress = VELMORA_TEXT("Dialog", "Progress");
 
 inline constexpr const char* kAboutCaption = VELMORA_TEXT("Dialog", "About Velmora Updater");
 inline constexpr const char* kAboutLine =
