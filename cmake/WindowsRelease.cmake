@@ -1,6 +1,6 @@
 # The Windows release files, made in the cross build by `cmake --build BUILD --target windows-release`: the
-# programs, README.txt and License.txt gathered in one folder and signed when a certificate is given, then
-# the MSI (wixl, from packaging/windows/velmora-updater.wxs) and the portable zip made from that folder.
+# programs (stripped), README.txt and License.txt gathered in one folder and signed when a certificate is
+# given, then the MSI (wixl, from packaging/windows/velmora-updater.wxs) and the portable zip of that folder.
 set(VELMORA_SIGN_PKCS12 "" CACHE FILEPATH
     "PKCS#12 file that signs the Windows programs and the MSI; its password in VELMORA_SIGN_PASSWORD")
 find_program(VELMORA_WIXL wixl)
@@ -12,6 +12,8 @@ set(stage ${release_dir}/${release_name})
 set(msi ${release_dir}/velmora-updater-${PROJECT_VERSION}-x64.msi)
 set(zip ${release_dir}/${release_name}.zip)
 set(wxs ${PROJECT_SOURCE_DIR}/packaging/windows/velmora-updater.wxs)
+set(programs velmora-updater velmora-updater-demo velmora-flash)
+list(TRANSFORM programs REPLACE "(.+)" "${release_name}/\\1.exe" OUTPUT_VARIABLE staged)
 
 configure_file(packaging/windows/README.txt.in ${release_dir}/README.txt @ONLY NEWLINE_STYLE CRLF)
 configure_file(packaging/linux/copyright ${release_dir}/License.txt @ONLY NEWLINE_STYLE CRLF)
@@ -26,8 +28,7 @@ if(VELMORA_SIGN_PKCS12)
     endif()
     set(sign ${CMAKE_COMMAND} -DOSSLSIGNCODE=${VELMORA_OSSLSIGNCODE} -DPKCS12=${VELMORA_SIGN_PKCS12}
              -DWORK=${release_dir}/signing -P ${PROJECT_SOURCE_DIR}/cmake/SignWindows.cmake)
-    set(sign_exes ${sign} ${release_name}/velmora-updater.exe ${release_name}/velmora-updater-demo.exe
-                  ${release_name}/velmora-flash.exe)
+    set(sign_exes ${sign} ${staged})
     set(sign_msi ${sign} ${msi})
     message(STATUS "Windows release files: signed with ${VELMORA_SIGN_PKCS12}")
 else()
@@ -48,13 +49,14 @@ add_custom_command(OUTPUT ${msi} ${zip}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:velmora-updater> $<TARGET_FILE:velmora-updater-demo>
             $<TARGET_FILE:velmora-flash> README.txt License.txt ${stage}
+    COMMAND ${CMAKE_STRIP} ${staged}
     COMMAND ${sign_exes}
     COMMAND ${VELMORA_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D Stage=${release_name} -D Icon=velmora.ico
             -o ${msi} ${wxs}
     COMMAND ${sign_msi}
     COMMAND ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip ${release_name}
     WORKING_DIRECTORY ${release_dir}
-    DEPENDS velmora-updater velmora-updater-demo velmora-flash ${wxs} ${release_dir}/README.txt
+    DEPENDS ${programs} ${wxs} ${release_dir}/README.txt
             ${release_dir}/License.txt ${release_dir}/velmora.ico ${release_dir}/signing.txt
             ${VELMORA_SIGN_PKCS12}
     COMMENT "Windows release files: ${msi} and ${zip}"
