@@ -12,17 +12,10 @@
 #include <shlobj.h>
 
 #include <cstdio>
-#include <string>
+
+#include "ui/win32/WideText.h"
 
 namespace {
-
-std::wstring wide(const char* text) {
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text, -1, result.data(), length);
-    result.resize(static_cast<std::size_t>(length > 0 ? length - 1 : 0));
-    return result;
-}
 
 void printLine(const wchar_t* text) {
     char buffer[4 * MAX_PATH] = {};
@@ -49,7 +42,7 @@ int main(int argc, char** argv) {
     const bool read = SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
                                                    IID_IShellLinkW, reinterpret_cast<void**>(&link))) &&
                       SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-                      SUCCEEDED(file->Load(wide(argv[1]).c_str(), STGM_READ)) &&
+                      SUCCEEDED(file->Load(velmora::ui::wide(argv[1]).c_str(), STGM_READ)) &&
                       SUCCEEDED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH)) &&
                       SUCCEEDED(link->GetWorkingDirectory(folder, MAX_PATH)) &&
                       SUCCEEDED(link->GetIconLocation(icon, MAX_PATH, &iconIndex));
