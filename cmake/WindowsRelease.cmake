@@ -20,8 +20,8 @@ configure_file(packaging/linux/copyright ${release_dir}/License.txt @ONLY NEWLIN
 # wixl takes only paths relative to the folder it runs in.
 configure_file(ui/icons/velmora.ico ${release_dir}/velmora.ico COPYONLY)
 
-set(sign_exes ${CMAKE_COMMAND} -E echo "windows-release: not signed (no VELMORA_SIGN_PKCS12)")
-set(sign_msi ${sign_exes})
+set(sign_exes ${CMAKE_COMMAND} -E echo "windows-release: programs not signed (no VELMORA_SIGN_PKCS12)")
+set(sign_msi ${CMAKE_COMMAND} -E echo "windows-release: MSI not signed (no VELMORA_SIGN_PKCS12)")
 if(VELMORA_SIGN_PKCS12)
     if(NOT VELMORA_OSSLSIGNCODE)
         message(FATAL_ERROR "VELMORA_SIGN_PKCS12 is set but osslsigncode is missing (apt-get install osslsigncode)")
