@@ -13,6 +13,7 @@ set(msi ${release_dir}/velmora-updater-${PROJECT_VERSION}-x64.msi)
 set(zip ${release_dir}/${release_name}.zip)
 set(wxs ${PROJECT_SOURCE_DIR}/packaging/windows/velmora-updater.wxs)
 set(programs velmora-updater velmora-updater-demo velmora-flash)
+list(TRANSFORM programs REPLACE "(.+)" "$<TARGET_FILE:\\1>" OUTPUT_VARIABLE built)
 list(TRANSFORM programs REPLACE "(.+)" "${release_name}/\\1.exe" OUTPUT_VARIABLE staged)
 
 configure_file(packaging/windows/README.txt.in ${release_dir}/README.txt @ONLY NEWLINE_STYLE CRLF)
@@ -47,8 +48,7 @@ endif()
 add_custom_command(OUTPUT ${msi} ${zip}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage} ${msi} ${zip}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:velmora-updater> $<TARGET_FILE:velmora-updater-demo>
-            $<TARGET_FILE:velmora-flash> README.txt License.txt ${stage}
+    COMMAND ${CMAKE_COMMAND} -E copy ${built} README.txt License.txt ${stage}
     COMMAND ${CMAKE_STRIP} ${staged}
     COMMAND ${sign_exes}
     COMMAND ${VELMORA_WIXL} -a x64 -D Version=${PROJECT_VERSION} -D Stage=${release_name} -D Icon=velmora.ico
@@ -56,9 +56,8 @@ add_custom_command(OUTPUT ${msi} ${zip}
     COMMAND ${sign_msi}
     COMMAND ${CMAKE_COMMAND} -E tar cf ${zip} --format=zip ${release_name}
     WORKING_DIRECTORY ${release_dir}
-    DEPENDS ${programs} ${wxs} ${release_dir}/README.txt
-            ${release_dir}/License.txt ${release_dir}/velmora.ico ${release_dir}/signing.txt
-            ${VELMORA_SIGN_PKCS12}
+    DEPENDS ${programs} ${wxs} ${release_dir}/README.txt ${release_dir}/License.txt ${release_dir}/velmora.ico
+            ${release_dir}/signing.txt ${VELMORA_SIGN_PKCS12}
     COMMENT "Windows release files: ${msi} and ${zip}"
     VERBATIM)
 add_custom_target(windows-release DEPENDS ${msi} ${zip})
