@@ -13,7 +13,7 @@
 
 #include <cstdio>
 
-#include "ui/win32/WideText.h"
+#include "i18n/WideText.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
     const bool read = SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
                                                    IID_IShellLinkW, reinterpret_cast<void**>(&link))) &&
                       SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-                      SUCCEEDED(file->Load(velmora::ui::wide(argv[1]).c_str(), STGM_READ)) &&
+                      SUCCEEDED(file->Load(velmora::i18n::wide(argv[1]).c_str(), STGM_READ)) &&
                       SUCCEEDED(link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH)) &&
                       SUCCEEDED(link->GetWorkingDirectory(folder, MAX_PATH)) &&
                       SUCCEEDED(link->GetIconLocation(icon, MAX_PATH, &iconIndex));
