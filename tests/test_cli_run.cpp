@@ -62,12 +62,14 @@ struct Finished {
     }
 };
 
-// Sends `signo` once a line of stdout starts with `whenLine`; closes our end of stdout, as `| head` does,
-// once closeOutAfter lines have come.
+// Sends `signo` `after` a line of stdout starts with `whenLine`; closes our end of stdout, as `| head` does,
+// once closeOutAfter lines have come. `ignored`: the program starts with `signo` ignored, as under nohup.
 struct Interruption {
     int signo = 0;
     std::string whenLine;
     std::size_t closeOutAfter = 0;
+    std::chrono::milliseconds after{0};
+    bool ignored = false;
 };
 
 Finished runProgram(const std::vector<std::string>& args, Interruption interruption = {},
@@ -94,6 +96,13 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGHUP);
     sigaddset(&stops, SIGPIPE);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction before {};
+    if (interruption.ignored) {
+        sigdelset(&stops, interruption.signo);  // ignored here, so ignored in the child
+        ::sigaction(interruption.signo, &ignore, &before);
+    }
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &stops);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -107,6 +116,9 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
     argv.push_back(nullptr);
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, VELMORA_FLASH_PROGRAM, &actions, &attributes, argv.data(), environ);
+    if (interruption.ignored) {
+        ::sigaction(interruption.signo, &before, nullptr);
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(outPipe[1]);
@@ -120,10 +132,16 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
 
     const auto deadline = Clock::now() + limit;
     Clock::time_point signalled{};
+    Clock::time_point lineSeen{};
     std::array<pollfd, 2> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
     int open = 2;
     while (open > 0 && Clock::now() < deadline) {
-        if (::poll(fds.data(), fds.size(), 50) <= 0) {
+        if (interruption.signo != 0 && signalled == Clock::time_point{} && lineSeen != Clock::time_point{} &&
+            Clock::now() >= lineSeen + interruption.after) {
+            ::kill(pid, interruption.signo);
+            signalled = Clock::now();
+        }
+        if (::poll(fds.data(), fds.size(), lineSeen != Clock::time_point{} && signalled == Clock::time_point{} ? 1 : 50) <= 0) {
             continue;
         }
         for (std::size_t i = 0; i < fds.size(); ++i) {
@@ -147,11 +165,14 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
             fds[0].fd = -1;
             --open;
         }
-        if (interruption.signo != 0 && signalled == Clock::time_point{} &&
+        if (interruption.signo != 0 && lineSeen == Clock::time_point{} &&
             (f.out.rfind(interruption.whenLine, 0) == 0 ||
              f.out.find("\n" + interruption.whenLine) != std::string::npos)) {
-            ::kill(pid, interruption.signo);
-            signalled = Clock::now();
+            lineSeen = Clock::now();
+            if (interruption.after == 0ms) {
+                ::kill(pid, interruption.signo);
+                signalled = lineSeen;
+            }
         }
     }
     for (pollfd& p : fds) {
@@ -325,6 +346,56 @@ INSTANTIATE_TEST_SUITE_P(Table, InterruptedUpdate,
                          ::testing::Values(InterruptRow{"Ctrl-C", SIGINT}, InterruptRow{"kill", SIGTERM},
                                            InterruptRow{"the terminal or ssh session went away", SIGHUP}),
                          [](const auto& row) { return std::string(sigabbrev_np(row.param.signo)); });
+
+// A stop at any moment, from the first event on, ends every device "interrupted" with 130; a signal ignored
+// when the program started (nohup) leaves the update to complete.
+struct StopRow {
+    const char* description;
+    std::vector<std::string> args;
+    Interruption stop;
+    int status;
+    std::string outcome;  // every device's
+};
+
+void PrintTo(const StopRow& row, std::ostream* os) {
+    *os << row.description;
+}
+
+class StopAtAnyMoment : public ::testing::TestWithParam<StopRow> {};
+
+TEST_P(StopAtAnyMoment, EveryDeviceEndsAsTheSignalSays) {
+    std::vector<std::string> args = {"--json", "--emulate=link=none", "--timing-scale=0.05"};
+    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+    const Finished f = runProgram(args, GetParam().stop, 120s);
+    ASSERT_FALSE(f.hung);
+    EXPECT_EQ(f.signal, 0);
+    EXPECT_EQ(f.status, GetParam().status) << f.err;
+    int results = 0;
+    for (const std::string& line : f.outLines()) {
+        const nlohmann::json e = nlohmann::json::parse(line, nullptr, false);
+        if (e.is_object() && e["event"] == "result") {
+            ++results;
+            EXPECT_EQ(e["outcome"], GetParam().outcome) << line;
+        }
+    }
+    EXPECT_EQ(results, GetParam().args.empty() ? 1 : 3);
+}
+
+const std::string kFirstEvent = R"({"device")";
+const std::vector<std::string> kThree = {"--all", "--emulated-devices=3"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, StopAtAnyMoment,
+    ::testing::Values(
+        StopRow{"kill with the first event", {}, {SIGTERM, kFirstEvent}, 130, "interrupted"},
+        StopRow{"kill 5 ms after it", {}, {SIGTERM, kFirstEvent, 0, 5ms}, 130, "interrupted"},
+        StopRow{"kill 20 ms after it", {}, {SIGTERM, kFirstEvent, 0, 20ms}, 130, "interrupted"},
+        StopRow{"three devices, kill with the first event", kThree, {SIGTERM, kFirstEvent}, 130, "interrupted"},
+        StopRow{"three devices, 40 ms", kThree, {SIGTERM, kFirstEvent, 0, 40ms}, 130, "interrupted"},
+        StopRow{"three devices, 110 ms", kThree, {SIGINT, kFirstEvent, 0, 110ms}, 130, "interrupted"},
+        StopRow{"SIGHUP under nohup", {}, {SIGHUP, kFirstEvent, 0, 20ms, true}, 0, "completed"},
+        StopRow{"SIGINT under trap '' INT", {}, {SIGINT, kFirstEvent, 0, 20ms, true}, 0, "completed"}),
+    [](const auto& row) { return "row" + std::to_string(row.index); });
 
 // ---- bad usage and ports ----
 

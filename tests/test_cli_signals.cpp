@@ -42,6 +42,26 @@ TEST(RunWaiter, ASignalThatCameWhileTheOwnerWasBusyIsReportedAtItsNextWait) {
     }
 }
 
+// Guards nohup and `trap '' INT` being overruled: a signal ignored at start must neither stop the update nor
+// be handled afterwards.
+TEST(RunWaiter, ASignalIgnoredWhenItWasMadeStaysIgnored) {
+    for (const int signo : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction before {};
+        ASSERT_EQ(::sigaction(signo, &ignore, &before), 0);
+        {
+            CRunWaiter waiter;
+            ASSERT_EQ(::raise(signo), 0);
+            EXPECT_EQ(waiter.wait(20ms), Wake::TimedOut) << sigabbrev_np(signo);
+            struct sigaction during {};
+            ::sigaction(signo, nullptr, &during);
+            EXPECT_EQ(during.sa_handler, SIG_IGN) << sigabbrev_np(signo);
+        }
+        ::sigaction(signo, &before, nullptr);
+    }
+}
+
 TEST(RunWaiter, ASignalSentToTheProcessReachesTheWaitingOwnerNotAWorkerThread) {
     CRunWaiter waiter;
     std::thread sender([] {

@@ -644,6 +644,29 @@ class FailingStart : public CUpdateCore {
     bool startWorker(std::function<void()>) override { return false; }
 };
 
+// The stop comes between Execute and the worker's first send: the abort has closed the ports under it.
+class AbortedBeforeFirstSend : public CUpdateCore {
+  public:
+    using CUpdateCore::CUpdateCore;
+
+  protected:
+    bool startWorker(std::function<void()> body) override {
+        abort();
+        return CUpdateCore::startWorker(std::move(body));
+    }
+};
+
+// Guards a Ctrl-C during start-up being reported as "Can't open MIDI Out device.".
+TEST_F(ExecuteTest, AnAbortBeforeTheFirstSendEndsTheRunSilentlyAsAborted) {
+    driver.addOutput("Velmora");
+    driver.addInput("Velmora");
+    AbortedBeforeFirstSend local(driver, view, successTiming());
+    local.onExecute();
+    local.waitForWorker();
+    EXPECT_EQ(view.only("error:"), Events{});
+    EXPECT_EQ(local.lastRun().result, RunReport::Result::Aborted);
+}
+
 TEST_F(ExecuteTest, WorkerThatCannotStartGivesTheControlsBackWithATransferError) {
     driver.addOutput("Velmora");
     driver.addInput("Velmora");

@@ -149,7 +149,10 @@ void CUpdateCore::runUpdate(RunContext& run) {
     view_.setStepText(texts::stepCounter(0, kFlashPlanSteps));
 
     if (run.send([this] { return sender_.sendIdentityRequest(); }) != 0) {
-        run.fail(texts::kCantOpenOut);
+        // The abort closes the ports; a send it cut off is the abort's, not a port failure.
+        if (!aborted_.load()) {
+            run.fail(texts::kCantOpenOut);
+        }
         return;
     }
     const RunContext::Reply identity = run.await(timing_.replyTimeout, isIdentityAnswer);
