@@ -1,4 +1,5 @@
 #include "cli/Options.h"
+#include "cli/PortChoice.h"
 
 #include <charconv>
 #include <cmath>
@@ -48,7 +49,7 @@ std::optional<int> copyNumber(const std::string& text) {
 // "--instance takes a number from 1 to 20, not "x"", for any option that takes a copy's number.
 std::string outOfRange(std::string_view option, const std::string& value) {
     return i18n::arg(i18n::translate("velmora-flash", "%1 takes a number from 1 to %2, not \"%3\""),
-                     {option, std::to_string(texts::kMaxInstances), value});
+                     {option, std::to_string(texts::kMaxInstances), printableQuoted(value)});
 }
 
 std::string givenTwice(std::string_view option) {
@@ -142,7 +143,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
                     return fail(i18n::arg(
                         i18n::translate("velmora-flash",
                                         "%1 takes a device number K from 1 to %2, not \"%3\""),
-                        {"--emulate=SCENARIO@K", std::to_string(texts::kMaxInstances), text.substr(at + 1)}));
+                        {"--emulate=SCENARIO@K", std::to_string(texts::kMaxInstances),
+                         printableQuoted(text.substr(at + 1))}));
                 }
                 device = *k;
                 text.resize(at);
@@ -153,7 +155,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             }
             const emulator::ScenarioParse parsed = emulator::parseScenario(text);
             if (!parsed.ok()) {
-                return fail("--emulate: " + parsed.error);
+                return fail("--emulate: " + printableName(parsed.error));
             }
             if (device == 0) {
                 emulateGiven = true;
@@ -173,9 +175,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         }
         if (name.empty()) {
             if (!arg.empty() && arg[0] == '-') {
-                return fail(i18n::arg(i18n::translate("velmora-flash", "unknown option %1"), {arg}));
+                return fail(i18n::arg(i18n::translate("velmora-flash", "unknown option %1"), {printableName(arg)}));
             }
-            return fail(i18n::arg(i18n::translate("velmora-flash", "unexpected argument \"%1\""), {arg}));
+            return fail(i18n::arg(i18n::translate("velmora-flash", "unexpected argument \"%1\""),
+                                  {printableQuoted(arg)}));
         }
         const std::optional<std::string> value = takeValue(args, next, arg, name);
         if (!value || value->empty()) {
@@ -212,11 +215,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
                 return fail(givenTwice("--timing-scale"));
             }
             const std::optional<double> f = parseDouble(*value);
-            if (!f || *f <= 0 || *f > 1) {
+            if (!f || *f < kSmallestTimingScale || *f > 1) {
                 return fail(i18n::arg(
-                    i18n::translate("velmora-flash",
-                                    "--timing-scale takes a factor above 0 and at most 1, not \"%1\""),
-                    {*value}));
+                    i18n::translate("velmora-flash", "--timing-scale takes a factor from %1 to 1, not \"%2\""),
+                    {"0.01", printableQuoted(*value)}));
             }
             o.timingScale = *f;
         }

@@ -56,6 +56,9 @@ struct ParsedArguments {
 };
 
 // English, as the tests compare it; said translated.
+// Below this the scaled waits shrink to a millisecond or two and every answer times out; no test goes lower.
+inline constexpr double kSmallestTimingScale = 0.01;
+
 inline constexpr const char* kTimingScaleOnlyEmulated = VELMORA_TEXT(
     "velmora-flash", "--timing-scale is a test aid for the emulated device: use it with --emulate only");
 

@@ -545,6 +545,10 @@
 <context>
     <name>velmora-flash</name>
     <message>
+        <source>standard output could not be written: what was meant for it is lost</source>
+        <translation>標準出力に書き込めませんでした: 出力されるはずだった内容は失われました</translation>
+    </message>
+    <message>
         <source>%1: no such device</source>
         <translation>%1: そのようなデバイスはありません</translation>
     </message>
@@ -665,8 +669,8 @@
         <translation>%1 には値が必要です</translation>
     </message>
     <message>
-        <source>--timing-scale takes a factor above 0 and at most 1, not &quot;%1&quot;</source>
-        <translation>--timing-scale には 0 より大きく 1 以下の係数を指定してください (&quot;%1&quot; は使えません)</translation>
+        <source>--timing-scale takes a factor from %1 to 1, not &quot;%2&quot;</source>
+        <translation>--timing-scale には %1 以上 1 以下の係数を指定してください (&quot;%2&quot; は使えません)</translation>
     </message>
     <message>
         <source>--emulate=...@%1: there is 1 emulated device (--emulated-devices N)</source>

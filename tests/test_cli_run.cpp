@@ -22,6 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/FlashCommand.h"
 #include "cli/JsonEvents.h"
 #include "cli/Options.h"
 #include "emulator/CEmulatedDevice.h"
@@ -395,6 +396,47 @@ INSTANTIATE_TEST_SUITE_P(
         StopRow{"three devices, 110 ms", kThree, {SIGINT, kFirstEvent, 0, 110ms}, 130, "interrupted"},
         StopRow{"SIGHUP under nohup", {}, {SIGHUP, kFirstEvent, 0, 20ms, true}, 0, "completed"},
         StopRow{"SIGINT under trap '' INT", {}, {SIGINT, kFirstEvent, 0, 20ms, true}, 0, "completed"}),
+    [](const auto& row) { return "row" + std::to_string(row.index); });
+
+// ---- output that cannot be written (/dev/full) ----
+
+// Every write fails, as on a full disk.
+class FullBuffer : public std::streambuf {
+  protected:
+    int_type overflow(int_type) override { return traits_type::eof(); }
+    std::streamsize xsputn(const char*, std::streamsize) override { return 0; }
+};
+
+struct LostOutputRow {
+    const char* description;
+    std::vector<std::string> args;
+    int status;
+};
+
+void PrintTo(const LostOutputRow& row, std::ostream* os) {
+    *os << row.description;
+}
+
+class LostOutput : public ::testing::TestWithParam<LostOutputRow> {};
+
+// Guards a run that wrote nothing exiting 0 as if it had, and an update cut short for its output's sake.
+TEST_P(LostOutput, IsSaidOnceOnStandardErrorAndOnlyAnUpdateKeepsItsOwnStatus) {
+    FullBuffer full;
+    std::ostream out(&full);
+    std::ostringstream err;
+    EXPECT_EQ(cli::runProgram(GetParam().args, cli::Output{out, err, false, 80}), GetParam().status) << err.str();
+    const std::string said = "standard output could not be written";
+    EXPECT_TRUE(contains(err.str(), said)) << err.str();
+    EXPECT_EQ(err.str().find(said), err.str().rfind(said)) << "said more than once: " << err.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LostOutput,
+    ::testing::Values(LostOutputRow{"--help", {"--help"}, 1}, LostOutputRow{"--version", {"--version"}, 1},
+                      LostOutputRow{"--list", {"--list", "--emulate"}, 1},
+                      LostOutputRow{"a completed update's events", {"--json", "--emulate", kScale}, 0},
+                      LostOutputRow{"a completed update's lines", {"--emulate", kScale}, 0},
+                      LostOutputRow{"a failed update's events", {"--json", "--emulate=mode=off", kScale}, 1}),
     [](const auto& row) { return "row" + std::to_string(row.index); });
 
 // ---- bad usage and ports ----

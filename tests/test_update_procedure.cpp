@@ -336,7 +336,9 @@ INSTANTIATE_TEST_SUITE_P(
                                    "echo,chatter", nullptr},
                       MatchingCase{"every written block read back", "", nullptr, true},
                       MatchingCase{"a block stored wrong, found by the read-back", "corrupt-block=100",
-                                   "Verify failed: image 129 differs at 0x05F800", true}));
+                                   "Verify failed: image 129 differs at 0x05F800", true},
+                      MatchingCase{"a verify read whose answer is lost is asked again", "lose=1:94", nullptr,
+                                   true}));
 
 // ---- against a scripted device ----
 

@@ -81,6 +81,21 @@ int writeBlock(RunContext& run, const std::uint8_t* data, std::uint32_t address,
     }
 }
 
+// A verify read, asked again after a refusal or a lost answer within the limits a block write has: one
+// lost reply must not fail a flash that holds the plan.
+RunContext::ReadBack readBackBlock(RunContext& run, std::uint32_t address, std::uint32_t size) {
+    for (int failures = 0;; ++failures) {
+        const RunContext::ReadBack back = run.readFlash(address, size);
+        const bool failed = back.outcome == Outcome::TimedOut || back.outcome == Outcome::Refused;
+        if (!failed || failures >= kBlockGiveUpAfter) {
+            return back;
+        }
+        ++run.report.resends;
+        run.view.requestRepeated(address, back.outcome == Outcome::TimedOut, failures + 1);
+        run.pause(run.timing.retryPause);
+    }
+}
+
 const FirmwareImage* imageOrFail(RunContext& run, std::uint32_t imageId) {
     const FirmwareImage* image = loadImage(imageId);
     if (image == nullptr) {
@@ -271,7 +286,7 @@ int verifyFlashPlan(RunContext& run) {
         for (std::uint32_t offset = 0; offset < total; offset += kBlockSize) {
             const std::uint32_t n = std::min(kBlockSize, total - offset);
             const std::uint32_t address = row.address + offset;
-            const RunContext::ReadBack back = run.readFlash(address, n);
+            const RunContext::ReadBack back = readBackBlock(run, address, n);
             if (back.outcome == Outcome::Aborted) {
                 return -1;
             }

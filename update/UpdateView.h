@@ -36,7 +36,8 @@ class UpdateView {
     virtual void stepStarted(int /*step*/, const FlashStep& /*row*/, bool /*skipped*/) {}
     // The device answered the identity request with model code `code`, accepted or not.
     virtual void deviceIdentified(std::uint8_t /*code*/) {}
-    // The erase or block at `address` is sent again, the `count`-th time, after a refusal or a time-out.
+    // The erase, block or verify read at `address` is sent again, the `count`-th time, after a refusal or a
+    // time-out.
     virtual void requestRepeated(std::uint32_t /*address*/, bool /*timedOut*/, int /*count*/) {}
 };
 
