@@ -140,11 +140,11 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             if (const std::size_t at = text.rfind('@'); at != std::string::npos) {
                 const std::optional<int> k = copyNumber(text.substr(at + 1));
                 if (!k) {
-                    return fail(i18n::arg(
-                        i18n::translate("velmora-flash",
-                                        "%1 takes a device number K from 1 to %2, not \"%3\""),
-                        {"--emulate=SCENARIO@K", std::to_string(texts::kMaxInstances),
-                         printableQuoted(text.substr(at + 1))}));
+                    return fail(
+                        i18n::arg(i18n::translate("velmora-flash",
+                                                  "%1 takes a device number K from 1 to %2, not \"%3\""),
+                                  {"--emulate=SCENARIO@K", std::to_string(texts::kMaxInstances),
+                                   printableQuoted(text.substr(at + 1))}));
                 }
                 device = *k;
                 text.resize(at);
@@ -175,7 +175,8 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         }
         if (name.empty()) {
             if (!arg.empty() && arg[0] == '-') {
-                return fail(i18n::arg(i18n::translate("velmora-flash", "unknown option %1"), {printableName(arg)}));
+                return fail(
+                    i18n::arg(i18n::translate("velmora-flash", "unknown option %1"), {printableName(arg)}));
             }
             return fail(i18n::arg(i18n::translate("velmora-flash", "unexpected argument \"%1\""),
                                   {printableQuoted(arg)}));
@@ -216,9 +217,10 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             }
             const std::optional<double> f = parseDouble(*value);
             if (!f || *f < kSmallestTimingScale || *f > 1) {
-                return fail(i18n::arg(
-                    i18n::translate("velmora-flash", "--timing-scale takes a factor from %1 to 1, not \"%2\""),
-                    {"0.01", printableQuoted(*value)}));
+                return fail(
+                    i18n::arg(i18n::translate("velmora-flash",
+                                              "--timing-scale takes a factor from %1 to 1, not \"%2\""),
+                              {"0.01", printableQuoted(*value)}));
             }
             o.timingScale = *f;
         }

@@ -13,8 +13,10 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -142,7 +144,8 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
             ::kill(pid, interruption.signo);
             signalled = Clock::now();
         }
-        if (::poll(fds.data(), fds.size(), lineSeen != Clock::time_point{} && signalled == Clock::time_point{} ? 1 : 50) <= 0) {
+        if (::poll(fds.data(), fds.size(),
+                   lineSeen != Clock::time_point{} && signalled == Clock::time_point{} ? 1 : 50) <= 0) {
             continue;
         }
         for (std::size_t i = 0; i < fds.size(); ++i) {
@@ -391,7 +394,8 @@ INSTANTIATE_TEST_SUITE_P(
         StopRow{"kill with the first event", {}, {SIGTERM, kFirstEvent}, 130, "interrupted"},
         StopRow{"kill 5 ms after it", {}, {SIGTERM, kFirstEvent, 0, 5ms}, 130, "interrupted"},
         StopRow{"kill 20 ms after it", {}, {SIGTERM, kFirstEvent, 0, 20ms}, 130, "interrupted"},
-        StopRow{"three devices, kill with the first event", kThree, {SIGTERM, kFirstEvent}, 130, "interrupted"},
+        StopRow{
+            "three devices, kill with the first event", kThree, {SIGTERM, kFirstEvent}, 130, "interrupted"},
         StopRow{"three devices, 40 ms", kThree, {SIGTERM, kFirstEvent, 0, 40ms}, 130, "interrupted"},
         StopRow{"three devices, 110 ms", kThree, {SIGINT, kFirstEvent, 0, 110ms}, 130, "interrupted"},
         StopRow{"SIGHUP under nohup", {}, {SIGHUP, kFirstEvent, 0, 20ms, true}, 0, "completed"},
@@ -424,7 +428,8 @@ TEST_P(LostOutput, IsSaidOnceOnStandardErrorAndOnlyAnUpdateKeepsItsOwnStatus) {
     FullBuffer full;
     std::ostream out(&full);
     std::ostringstream err;
-    EXPECT_EQ(cli::runProgram(GetParam().args, cli::Output{out, err, false, 80}), GetParam().status) << err.str();
+    EXPECT_EQ(cli::runProgram(GetParam().args, cli::Output{out, err, false, 80}), GetParam().status)
+        << err.str();
     const std::string said = "standard output could not be written";
     EXPECT_TRUE(contains(err.str(), said)) << err.str();
     EXPECT_EQ(err.str().find(said), err.str().rfind(said)) << "said more than once: " << err.str();
@@ -548,6 +553,62 @@ void PrintTo(const JsonRow& row, std::ostream* os) {
 
 class JsonRun : public ::testing::TestWithParam<JsonRow> {};
 
+// docs/json-events.md as a reader sees it: each event's fields and their types, from its tables ("*": the
+// fields of every event).
+using FieldTypes = std::map<std::string, std::string>;
+
+std::map<std::string, FieldTypes> documentedEvents() {
+    std::ifstream file(VELMORA_JSON_DOC);
+    std::map<std::string, FieldTypes> events;
+    std::string current;
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("## Fields in every event", 0) == 0) {
+            current = "*";
+        } else if (line.rfind("**`", 0) == 0) {
+            current = line.substr(3, line.find('`', 3) - 3);
+        } else if (line.rfind("| `", 0) == 0 && !current.empty()) {
+            const std::size_t typeAt = line.find('|', 1) + 1;
+            std::string type = line.substr(typeAt, line.find('|', typeAt) - typeAt);
+            type = type.substr(1, type.size() - 2);
+            const std::string names = line.substr(1, typeAt - 2);
+            for (std::size_t at = names.find('`'); at != std::string::npos;
+                 at = names.find('`', names.find('`', at + 1) + 1)) {
+                events[current][names.substr(at + 1, names.find('`', at + 1) - at - 1)] = type;
+            }
+        }
+    }
+    return events;
+}
+
+bool hasType(const json& value, const std::string& types) {
+    for (std::size_t at = 0; at <= types.size();) {
+        const std::size_t end = std::min(types.find(" or ", at), types.size());
+        const std::string t = types.substr(at, end - at);
+        if ((t == "string" && value.is_string()) || (t == "number" && value.is_number()) ||
+            (t == "boolean" && value.is_boolean()) || (t == "object" && value.is_object()) ||
+            (t == "array" && value.is_array()) || (t == "null" && value.is_null())) {
+            return true;
+        }
+        at = end + 4;
+    }
+    return false;
+}
+
+// Guards the document and the program drifting apart: every event is documented, with exactly its fields.
+void expectAsDocumented(const json& e, const std::map<std::string, FieldTypes>& doc) {
+    const auto own = doc.find(e["event"].get<std::string>());
+    ASSERT_NE(own, doc.end()) << "undocumented event: " << e;
+    FieldTypes fields = own->second;
+    fields.insert(doc.at("*").begin(), doc.at("*").end());
+    for (const auto& [name, value] : e.items()) {
+        ASSERT_EQ(fields.count(name), 1u) << "undocumented field " << name << ": " << e;
+        EXPECT_TRUE(hasType(value, fields[name])) << name << " is not " << fields[name] << ": " << e;
+    }
+    for (const auto& [name, type] : fields) {
+        EXPECT_TRUE(e.contains(name)) << "documented field " << name << " missing: " << e;
+    }
+}
+
 // Standard output must be nothing but events a program can read: every line parses, every event says which
 // device it is about, each device starts with `start` and ends with `result`, and the result agrees with the
 // exit status, the retry events and the rest.
@@ -575,6 +636,8 @@ TEST_P(JsonRun, EveryLineIsAnEventAndTheResultsMatchTheExitStatus) {
         byDevice[device].push_back(e);
     }
     ASSERT_EQ(devices.size(), row.outcomes.size()) << f.out;
+    const auto doc = documentedEvents();
+    ASSERT_GE(doc.size(), 10u) << "the document's events were not found in " << VELMORA_JSON_DOC;
     std::string firstMessage;
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const std::vector<json>& events = byDevice[devices[i]];
@@ -593,7 +656,15 @@ TEST_P(JsonRun, EveryLineIsAnEventAndTheResultsMatchTheExitStatus) {
         int lastStep = 0;
         double lastProgress = -1;
         bool dryRunEvent = false;
+        std::string lastStatus;
+        std::set<long> totals;
         for (const json& e : events) {
+            expectAsDocumented(e, doc);
+            if (e["event"] == "status") {
+                lastStatus = e["text"];
+            } else if (e["event"] == "progress") {
+                totals.insert(e["total"].get<long>());
+            }
             if (e["event"] == "retry") {
                 ++retries;
                 EXPECT_TRUE(e["reason"] == "refused" || e["reason"] == "time-out") << e;
@@ -616,6 +687,9 @@ TEST_P(JsonRun, EveryLineIsAnEventAndTheResultsMatchTheExitStatus) {
             EXPECT_EQ(dryRunEvent, row.outcomes[i] == "completed");
         } else if (row.outcomes[i] == "completed") {
             EXPECT_EQ(lastStep, 9);
+            EXPECT_EQ(lastStatus, texts::kCompleted) << "the completion is no status event";
+            EXPECT_EQ(totals, std::set<long>{result["bytes_written"].get<long>()})
+                << "progress.total changed within the run, or is not what was written";
         }
     }
     EXPECT_EQ(firstMessage, row.message);
@@ -625,6 +699,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, JsonRun,
     ::testing::Values(
         JsonRow{"a complete update", {"--emulate"}, 0, {"completed"}, ""},
+        JsonRow{"a boot region already current", {"--emulate=boot=1.00"}, 0, {"completed"}, ""},
+        JsonRow{"every block read back", {"--emulate", "--verify"}, 0, {"completed"}, ""},
         JsonRow{"not in version-update mode", {"--emulate=mode=off"}, 1, {"failed"}, texts::kSetUpdateMode},
         JsonRow{"a model code that is not accepted",
                 {"--emulate=model=0x61"},

@@ -322,23 +322,22 @@ TEST_P(AnswerMatching, CompletesOnlyWithThePlanInFlashOrFailsWithItsMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, AnswerMatching,
-    ::testing::Values(MatchingCase{"a block answered 3 s late, the next one refused once",
-                                   "late-block=10:3000,refuse-block=11:1", nullptr},
-                      MatchingCase{"an answer 1.2 s late, inside the grace wait; the next one lost",
-                                   "late-block=10:1200,drop-block=11:1", nullptr},
-                      MatchingCase{"an answer 10 s late in the middle, the next block refused twice",
-                                   "late-block=500:10000,refuse-block=501:2", nullptr},
-                      MatchingCase{"the last block answered 6 s late", "late-block=942:6000", nullptr},
-                      MatchingCase{"an erase answered 10 s late, the next erase refused",
-                                   "late-erase=2:10000,refuse-erase=3:1", nullptr},
-                      MatchingCase{"a link that hands every message back", "echo", nullptr},
-                      MatchingCase{"an echoing link and a device that talks between its answers",
-                                   "echo,chatter", nullptr},
-                      MatchingCase{"every written block read back", "", nullptr, true},
-                      MatchingCase{"a block stored wrong, found by the read-back", "corrupt-block=100",
-                                   "Verify failed: image 129 differs at 0x05F800", true},
-                      MatchingCase{"a verify read whose answer is lost is asked again", "lose=1:94", nullptr,
-                                   true}));
+    ::testing::Values(
+        MatchingCase{"a block answered 3 s late, the next one refused once",
+                     "late-block=10:3000,refuse-block=11:1", nullptr},
+        MatchingCase{"an answer 1.2 s late, inside the grace wait; the next one lost",
+                     "late-block=10:1200,drop-block=11:1", nullptr},
+        MatchingCase{"an answer 10 s late in the middle, the next block refused twice",
+                     "late-block=500:10000,refuse-block=501:2", nullptr},
+        MatchingCase{"the last block answered 6 s late", "late-block=942:6000", nullptr},
+        MatchingCase{"an erase answered 10 s late, the next erase refused",
+                     "late-erase=2:10000,refuse-erase=3:1", nullptr},
+        MatchingCase{"a link that hands every message back", "echo", nullptr},
+        MatchingCase{"an echoing link and a device that talks between its answers", "echo,chatter", nullptr},
+        MatchingCase{"every written block read back", "", nullptr, true},
+        MatchingCase{"a block stored wrong, found by the read-back", "corrupt-block=100",
+                     "Verify failed: image 129 differs at 0x05F800", true},
+        MatchingCase{"a verify read whose answer is lost is asked again", "lose=1:94", nullptr, true}));
 
 // ---- against a scripted device ----
 

@@ -227,7 +227,7 @@ void CVeskUpdatorDlg::beginClosing() {
 }
 
 void CVeskUpdatorDlg::setStatusText(const std::string& text) {
-    gate_.call([this, value = fromUtf8(text)] {
+    gate_.call([this, value = fromUtf8(texts::shownStatus(text))] {
         status_->setText(value);
         status_->setCursorPosition(0);  // a long line shows its beginning
     });

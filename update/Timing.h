@@ -23,8 +23,8 @@ struct Timing {
     // on the poll period alone (kept for comparison in the benchmark).
     bool wakeOnArrival = true;
 
-    // Every time multiplied by factor (0 < factor <= 1 in tests), rounded up: a wait is never cut shorter than
-    // the factor says, and none is below 1 ms.
+    // Every time multiplied by factor (0 < factor <= 1 in tests), rounded up: a wait is never cut shorter
+    // than the factor says, and none is below 1 ms.
     static Timing scaled(double factor) {
         Timing t;
         auto scale = [factor](std::chrono::milliseconds ms) {

@@ -201,7 +201,7 @@ int eraseRegion(RunContext& run, std::uint32_t address, std::uint32_t size) {
         run.view.setProgressRange(0, 10);
         run.send([&] { return run.sender.sendEraseRequest(run.sender.deviceCode(), address, size); });
         run.view.setProgressPos(1);
-        run.view.setStatusText(texts::shown(texts::kErasing));
+        run.view.setStatusText(texts::kErasing);
         switch (run.await(run.timing.replyTimeout, isStatusAnswer).outcome) {
             case Outcome::TimedOut:
                 run.fail(texts::kTimeOut3);  // an erase that went unanswered is never repeated
@@ -236,12 +236,14 @@ int writeImage(RunContext& run, std::uint32_t address, std::int32_t size, std::u
     for (std::int32_t offset = 0; offset < imageSize;) {
         const std::int32_t blockSize = std::min(static_cast<std::int32_t>(kBlockSize), imageSize - offset);
         if (writeBlock(run, image->data + offset, address + static_cast<std::uint32_t>(offset),
-                       static_cast<std::uint32_t>(blockSize), texts::dataTransmit(offset, imageSize)) != 0) {
+                       static_cast<std::uint32_t>(blockSize),
+                       texts::dataTransmit(offset, imageSize, i18n::Language::English)) != 0) {
             return -1;
         }
         offset += blockSize;
         run.report.bytesWritten += blockSize;
         run.view.setProgressPos(offset);
+        run.view.bytesProgress(run.report.bytesWritten, run.bytesTotal);
     }
     return 0;
 }
@@ -253,6 +255,14 @@ int runFlashPlan(RunContext& run) {
     }
     run.bootRegionWritten = needBootRegion;
     run.report.bootRegionSkipped = !needBootRegion;
+    run.bytesTotal = 0;
+    for (const FlashStep& row : FlashPlan) {
+        if (row.kind == FlashStep::Write && (row.address != 0 || needBootRegion)) {
+            const FirmwareImage* image = loadImage(row.imageId);
+            run.bytesTotal += row.size != 0 ? row.size : image != nullptr ? image->size : 0;
+        }
+    }
+    run.view.bytesProgress(0, run.bytesTotal);
     for (int n = 1; n <= kFlashPlanSteps; ++n) {
         const FlashStep& row = FlashPlan[static_cast<std::size_t>(n - 1)];
         run.view.setStepText(texts::stepCounter(n, kFlashPlanSteps));

@@ -64,6 +64,7 @@ struct RunContext {
     RunReport& report;
 
     bool bootRegionWritten = true;
+    std::int64_t bytesTotal = 0;  // image bytes this run writes, once the plan for the device is known
     std::uint32_t readSerial = 0;
 
     // Sends a request with nothing owed: whatever is still queued arrived before it and is not its answer.

@@ -190,7 +190,7 @@ void CUpdateCore::runUpdate(RunContext& run) {
     }
 
     run.send([this] { return sender_.sendBeginUpdateRequest(); });
-    view_.setStatusText(texts::shown(texts::kErasing));
+    view_.setStatusText(texts::kErasing);
     const Outcome begin = run.await(timing_.replyTimeout, isStatusAnswer).outcome;
     if (begin == Outcome::TimedOut) {
         run.fail(texts::kTimeOut1);
@@ -230,7 +230,7 @@ void CUpdateCore::runUpdate(RunContext& run) {
     }
     run.report.endStatus = end.answer.status;
     run.report.result = RunReport::Result::Completed;
-    view_.setStatusText(texts::shown(texts::kCompleted));  // whatever status the device ended with
+    view_.setStatusText(texts::kCompleted);  // whatever status the device ended with
     run.restoreControls();
     enableExecute(false);
 }

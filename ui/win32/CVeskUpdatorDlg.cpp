@@ -250,7 +250,7 @@ void CVeskUpdatorDlg::setFieldText(int id, const std::string& text) {
 }
 
 void CVeskUpdatorDlg::setStatusText(const std::string& text) {
-    setFieldText(VELMORA_IDC_STATUS, text);
+    setFieldText(VELMORA_IDC_STATUS, texts::shownStatus(text));
 }
 
 void CVeskUpdatorDlg::setStepText(const std::string& text) {
