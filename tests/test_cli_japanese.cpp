@@ -119,7 +119,8 @@ bool allEnglish(const nlohmann::json& value) {
         const std::string s = value;
         return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     }
-    return std::all_of(value.begin(), value.end(), [](const nlohmann::json& v) { return allEnglish(v); });
+    return !value.is_structured() ||
+           std::all_of(value.begin(), value.end(), [](const nlohmann::json& v) { return allEnglish(v); });
 }
 
 TEST_F(JapaneseRuns, EveryJsonEventOfACompletedRunStaysEnglish) {
