@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -533,6 +534,42 @@ TEST(FlashProgram, AnUpdateThroughADevicePathWritesThePlanOrIsRefusedInAStandInB
     EXPECT_EQ(f.outLines().back(), texts::kCompleted);
     const auto verdict = pty.device().verdict(emulator::builtInImages());
     EXPECT_TRUE(verdict.ok) << verdict.summary;
+}
+
+// Exit status 2 after the first event: a device refused by Execute (a stand-in build on a port that is not
+// the emulated device's, or a port that cannot be opened) gets its start and result, as docs/json-events.md
+// says, and nothing is sent to it.
+TEST(FlashProgram, ADeviceRefusedAtExecuteGetsStartAndResultWithExitStatusTwo) {
+    struct Row {
+        const char* description;
+        bool slaveLocked;  // the pty's device end cannot be opened
+    };
+    for (const Row& row : {Row{"a port a stand-in build must not write to", false},
+                           Row{"a port that cannot be opened", true}}) {
+        SCOPED_TRACE(row.description);
+        testing::CPtyMaster master;
+        ASSERT_TRUE(master.ok());
+        testing::CPtyDevice pty(master);
+        int locked = 1;
+        ASSERT_TRUE(!row.slaveLocked || ::ioctl(master.fd(), TIOCSPTLCK, &locked) == 0);
+        if (!row.slaveLocked && !carriesStandInImages()) {
+            continue;  // a build with real images updates it
+        }
+        const Finished f = runProgram({"--json", "--device", master.path()});
+        ASSERT_FALSE(f.hung);
+        EXPECT_EQ(f.status, 2) << f.err;
+        const Lines lines = f.outLines();
+        ASSERT_EQ(lines.size(), 2u) << f.out;
+        const nlohmann::json start = nlohmann::json::parse(lines[0]);
+        const nlohmann::json result = nlohmann::json::parse(lines[1]);
+        EXPECT_EQ(start["event"], "start");
+        EXPECT_EQ(result["event"], "result");
+        EXPECT_EQ(result["outcome"], "failed");
+        EXPECT_EQ(result["exit_status"], 2);
+        // The stand-in guard comes before any port is opened.
+        EXPECT_EQ(result["message"], carriesStandInImages() ? texts::kStandInRefused : texts::kCantOpenOut);
+        EXPECT_EQ(pty.device().counters().messagesReceived, 0);
+    }
 }
 
 // ---- --json, --all and --dry-run ----
