@@ -11,6 +11,8 @@ namespace velmora::cli {
 // Call first in main, before any thread exists.
 void ignoreBrokenPipe();
 bool stdoutIsTerminal();
+// Standard output is a pipe or socket whose reader has gone.
+bool stdoutReaderGone();
 
 // While it lives, a Windows console shows the UTF-8 the program writes (Japanese texts, port names) instead
 // of reading it in the console's own code page, which it puts back at the end. Nothing to do elsewhere.

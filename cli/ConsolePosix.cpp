@@ -52,6 +52,12 @@ bool stdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
 }
 
+bool stdoutReaderGone() {
+    // Linux and the BSDs flag the write end of a pipe or socket without a reader as an error.
+    pollfd p{STDOUT_FILENO, POLLOUT, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP)) != 0;
+}
+
 CUtf8Console::CUtf8Console() = default;  // terminals here take UTF-8 as it is
 CUtf8Console::~CUtf8Console() = default;
 

@@ -19,6 +19,10 @@ bool stdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 }
 
+bool stdoutReaderGone() {
+    return false;  // a write to a closed pipe fails with ERROR_NO_DATA; it is said like any lost output
+}
+
 CUtf8Console::CUtf8Console() {
     const UINT current = GetConsoleOutputCP();  // 0 without a console
     if (current != 0 && current != CP_UTF8 && SetConsoleOutputCP(CP_UTF8)) {

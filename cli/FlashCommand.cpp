@@ -363,10 +363,11 @@ std::string closingTable(const std::vector<std::unique_ptr<DeviceRun>>& runs) {
     return table;
 }
 
-// Output that could not be written (a full disk, /dev/full) is said once on standard error; true then.
+// Output that could not be written (a full disk, /dev/full) is said once on standard error; true then. A
+// reader that went away did not want the rest: nothing to say.
 bool outputLost(const Output& o) {
     o.out.flush();
-    if (o.out.good()) {
+    if (o.out.good() || (o.readerGone != nullptr && o.readerGone())) {
         return false;
     }
     o.err << "velmora-flash: "

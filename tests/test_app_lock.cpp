@@ -20,6 +20,7 @@
 
 #include "app/CInstanceLock.h"
 #include "app/InstanceNumber.h"
+#include "update/Texts.h"
 
 extern char** environ;
 
@@ -176,62 +177,45 @@ TEST_F(LockTest, ASymbolicLinkPlantedAtTheLockFilesNameIsNotFollowed) {
     EXPECT_FALSE(fs::exists(target)) << "the lock created a file where the link pointed";
 }
 
-// Something in the way of one number's lock file moves the start on to the next number; only a lock folder
-// that cannot be used stops it, with its reason.
-struct InTheWayRow {
-    const char* description;
-    std::function<void(LockTest&)> arrange;
-    int number;  // 0: refused
-    bool failure;
-};
-
-void PrintTo(const InTheWayRow& row, std::ostream* os) {
-    *os << row.description;
+// Something at one number's lock file name moves the start on to the next number; only a lock folder that
+// cannot be used stops it, with its reason. Rows add to what the rows before them left.
+TEST_F(LockTest, ALockFileInTheWayPassesToTheNextNumberAndOnlyAnUnusableFolderStopsTheStart) {
+    // Copy n's lock file name, freed of the file an earlier row's lock left there.
+    const auto file = [this](int n) {
+        const fs::path path = runtime / lockFileName(texts::instanceTitle(n));
+        fs::remove(path);
+        return path;
+    };
+    const struct {
+        const char* description;
+        std::function<void()> arrange;
+        int number;  // 0: refused with a reason
+    } rows[] = {
+        {"a directory at copy 1's", [&] { fs::create_directory(file(1)); }, 2},
+        {"a FIFO at copy 2's", [&] { ::mkfifo(file(2).c_str(), 0600); }, 3},
+        {"a symbolic link at copy 3's", [&] { fs::create_symlink(root / "elsewhere", file(3)); }, 4},
+        {"every number's in the way",
+         [&] {
+             for (int n = 4; n <= 20; ++n) {
+                 fs::create_directory(file(n));
+             }
+         },
+         0},
+        {"no usable lock folder",
+         [&] {
+             ::chmod(runtime.c_str(), 0777);
+             std::ofstream(cache / "velmora-updater") << "x";
+         },
+         0},
+    };
+    for (const auto& row : rows) {
+        row.arrange();
+        std::unique_ptr<CInstanceLock> lock;
+        const InstanceNumber taken = takeInstanceNumber(lock);
+        EXPECT_EQ(taken.number, row.number) << row.description << ": " << taken.failure;
+        EXPECT_EQ(taken.failure.empty(), row.number != 0) << row.description;
+    }
 }
-
-class LockInTheWay : public LockTest, public ::testing::WithParamInterface<InTheWayRow> {};
-
-TEST_P(LockInTheWay, MovesOnToTheNextNumberUnlessTheFolderItselfIsUnusable) {
-    GetParam().arrange(*this);
-    std::unique_ptr<CInstanceLock> lock;
-    const InstanceNumber taken = takeInstanceNumber(lock);
-    EXPECT_EQ(taken.number, GetParam().number) << taken.failure;
-    EXPECT_EQ(!taken.failure.empty(), GetParam().failure) << taken.failure;
-    EXPECT_EQ(lock != nullptr && lock->held(), GetParam().number != 0);
-}
-
-const auto kFirstLockFile = [](LockTest& t) { return t.runtime / lockFileName(kTitle1); };
-
-const InTheWayRow kInTheWayRows[] = {
-    {"a directory in place of copy 1's lock file",
-     [](LockTest& t) { fs::create_directory(kFirstLockFile(t)); }, 2, false},
-    {"a FIFO in place of copy 1's lock file",
-     [](LockTest& t) { ASSERT_EQ(::mkfifo(kFirstLockFile(t).c_str(), 0600), 0); }, 2, false},
-    {"a symbolic link in place of copy 1's lock file",
-     [](LockTest& t) { fs::create_symlink(t.root / "elsewhere", kFirstLockFile(t)); }, 2, false},
-    {"directories in place of copies 1 and 2's",
-     [](LockTest& t) {
-         fs::create_directory(kFirstLockFile(t));
-         fs::create_directory(t.runtime / lockFileName(kTitle2));
-     },
-     3, false},
-    {"every number's file in the way",
-     [](LockTest& t) {
-         for (int n = 1; n <= 20; ++n) {
-             fs::create_directory(t.runtime /
-                                  lockFileName(n == 1 ? kTitle1 : kTitle1 + " (" + std::to_string(n) + ")"));
-         }
-     },
-     0, true},
-    {"no usable lock folder at all",
-     [](LockTest& t) {
-         ::chmod(t.runtime.c_str(), 0777);
-         std::ofstream(t.cache / "velmora-updater") << "x";
-     },
-     0, true},
-};
-
-INSTANTIATE_TEST_SUITE_P(Rows, LockInTheWay, ::testing::ValuesIn(kInTheWayRows));
 
 TEST_F(LockTest, AProgramStartedWhileTheLockIsHeldDoesNotInheritIt) {
     auto lock = std::make_unique<CInstanceLock>(kTitle1);

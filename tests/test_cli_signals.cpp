@@ -44,26 +44,6 @@ TEST(RunWaiter, ASignalThatCameWhileTheOwnerWasBusyIsReportedAtItsNextWait) {
     }
 }
 
-// Guards nohup and `trap '' INT` being overruled: a signal ignored at start must neither stop the update nor
-// be handled afterwards.
-TEST(RunWaiter, ASignalIgnoredWhenItWasMadeStaysIgnored) {
-    for (const int signo : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        struct sigaction before {};
-        ASSERT_EQ(::sigaction(signo, &ignore, &before), 0);
-        {
-            CRunWaiter waiter;
-            ASSERT_EQ(::raise(signo), 0);
-            EXPECT_EQ(waiter.wait(20ms), Wake::TimedOut) << sigabbrev_np(signo);
-            struct sigaction during {};
-            ::sigaction(signo, nullptr, &during);
-            EXPECT_EQ(during.sa_handler, SIG_IGN) << sigabbrev_np(signo);
-        }
-        ::sigaction(signo, &before, nullptr);
-    }
-}
-
 TEST(RunWaiter, ASignalSentToTheProcessReachesTheWaitingOwnerNotAWorkerThread) {
     CRunWaiter waiter;
     std::thread sender([] {
@@ -119,13 +99,7 @@ TEST(StopNotes, AConsoleCloseHoldsTheHandlerUntilTheOwnerHasFinished) {
     EXPECT_FALSE(returned) << "the handler returned while the owner was still stopping the update";
     notes.release();
     handler.join();
-    EXPECT_TRUE(returned);
-
-    const auto start = std::chrono::steady_clock::now();
-    notes.addAndHold(SIGTERM, 10s);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s) << "a close after the run must not wait";
-    CStopNotes stuck;
-    stuck.addAndHold(SIGTERM, 30ms);  // returns by its limit though nobody lets go
+    CStopNotes().addAndHold(SIGTERM, 30ms);  // returns by its limit though nobody lets go
 }
 
 }  // namespace
