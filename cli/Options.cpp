@@ -360,7 +360,7 @@ std::string helpText(std::string_view program) {
         "                       image and the first differing address. Needs a device that answers reads\n"
         "                       of 4 KiB; one that does not makes the update fail, never pass\n"
         "  --timing-scale F     test aid, with --emulate only: every protocol time, and the emulated\n"
-        "                       device's times, multiplied by F (0 < F <= 1)\n"
+        "                       device's times, multiplied by F (0.01 <= F <= 1)\n"
         "  -h, --help           this text\n"
         "  --version            the program's version\n");
     help += "\n";

@@ -797,7 +797,7 @@ updater window, from a terminal or a script.
                        image and the first differing address. Needs a device that answers reads
                        of 4 KiB; one that does not makes the update fail, never pass
   --timing-scale F     test aid, with --emulate only: every protocol time, and the emulated
-                       device&apos;s times, multiplied by F (0 &lt; F &lt;= 1)
+                       device&apos;s times, multiplied by F (0.01 &lt;= F &lt;= 1)
   -h, --help           this text
   --version            the program&apos;s version
 </source>
@@ -813,7 +813,7 @@ updater window, from a terminal or a script.
                        失敗とする。4 KiB の読み出しに応答するデバイスが必要で、応答しない
                        デバイスでは更新は失敗する (成功にはならない)
   --timing-scale F     テスト補助、--emulate 使用時のみ: プロトコルの各時間とエミュレートされた
-                       デバイスの時間を F 倍にする (0 &lt; F &lt;= 1)
+                       デバイスの時間を F 倍にする (0.01 &lt;= F &lt;= 1)
   -h, --help           このヘルプを表示
   --version            プログラムのバージョンを表示
 </translation>
