@@ -20,7 +20,10 @@ bool stdoutIsTerminal() {
 }
 
 bool stdoutReaderGone() {
-    return false;  // a write to a closed pipe fails with ERROR_NO_DATA; it is said like any lost output
+    // A pipe whose reader has closed its end says so when asked what it holds.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    return GetFileType(out) == FILE_TYPE_PIPE && !PeekNamedPipe(out, nullptr, 0, nullptr, nullptr, nullptr) &&
+           GetLastError() == ERROR_BROKEN_PIPE;
 }
 
 CUtf8Console::CUtf8Console() {

@@ -1,9 +1,10 @@
 #include "cli/Options.h"
-#include "cli/PortChoice.h"
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
+#include "cli/PortChoice.h"
 #include "firmware/FirmwareImages.h"
 #include "i18n/Translate.h"
 #include "update/Texts.h"
@@ -217,10 +218,12 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             }
             const std::optional<double> f = parseDouble(*value);
             if (!f || *f < kSmallestTimingScale || *f > 1) {
+                char smallest[16];
+                std::snprintf(smallest, sizeof smallest, "%g", kSmallestTimingScale);
                 return fail(
                     i18n::arg(i18n::translate("velmora-flash",
                                               "--timing-scale takes a factor from %1 to 1, not \"%2\""),
-                              {"0.01", printableQuoted(*value)}));
+                              {smallest, printableQuoted(*value)}));
             }
             o.timingScale = *f;
         }
