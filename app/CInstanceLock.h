@@ -20,9 +20,13 @@ class CInstanceLock {
     // Why the lock could not be made at all (the place it was looked for, and what went wrong there); empty
     // when it is held, and when another process holds the name.
     const std::string& failure() const { return failure_; }
+    // The failure is the place for every lock (the lock folder), not this name's: no other name can be had
+    // either.
+    bool placeUnusable() const { return placeUnusable_; }
 
   private:
     std::string failure_;
+    bool placeUnusable_ = false;
 #ifdef _WIN32
     void* handle_ = nullptr;
 #else

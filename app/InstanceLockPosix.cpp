@@ -156,6 +156,7 @@ CInstanceLock::CInstanceLock(const std::string& name) {
     std::string dirPath;
     const int dir = openLockDirectory(&dirPath, &failure_);
     if (dir < 0) {
+        placeUnusable_ = true;
         return;
     }
     const std::string filePath = dirPath + "/" + lockFileName(name);

@@ -16,11 +16,13 @@ inline constexpr int kExitNoInstanceLock = 73;
 
 struct InstanceNumber {
     int number = 0;       // 1 to texts::kMaxInstances; 0 when none could be had
-    std::string failure;  // why no lock could be made at all; empty when every number is simply taken
+    std::string failure;  // why no lock could be made: the lock folder's failure, or the first number whose
+                          // lock was in the way; empty when every number is simply taken
 };
 
 // Takes the lock of the lowest free number into `lock`. A number freed by a copy that ended is the next one
-// handed out. `lockSuffix` keeps another program's copies apart from the updater's (the demo counts its own).
+// handed out; a number whose lock cannot be made passes to the next, unless the lock folder itself is
+// unusable. `lockSuffix` keeps another program's copies apart from the updater's (the demo counts its own).
 InstanceNumber takeInstanceNumber(std::unique_ptr<CInstanceLock>& lock, const std::string& lockSuffix = {});
 
 }  // namespace velmora::app

@@ -27,7 +27,7 @@ class CTimingView : public UpdateView {
   public:
     void setStatusText(const std::string& text) override {
         std::lock_guard lock(mutex_);
-        completed_ = completed_ || text == texts::shown(texts::kCompleted);
+        completed_ = completed_ || text == texts::kCompleted;
     }
     void setStepText(const std::string&) override {}
     void setProgressRange(int, int) override {}

@@ -48,10 +48,11 @@ int CTerminalView::selectedOutput() {
     return output_;
 }
 
-void CTerminalView::setStatusText(const std::string& text) {
+void CTerminalView::setStatusText(const std::string& english) {
     std::lock_guard lock(mutex_);
+    const std::string text = texts::shownStatus(english);
     status_ = text;
-    if (text == texts::shown(texts::kCompleted)) {
+    if (english == texts::kCompleted) {
         // Held back: the owner prints it as the very last line, after anything it has to add.
         completed_ = true;
         return;
@@ -82,6 +83,14 @@ void CTerminalView::setProgressRange(int /*low*/, int /*high*/) {
 void CTerminalView::setProgressPos(int pos) {
     std::lock_guard lock(mutex_);
     meter_.progressPos(pos, now_());
+    if (live_) {
+        draw(false);
+    }
+}
+
+void CTerminalView::bytesProgress(std::int64_t done, std::int64_t total) {
+    std::lock_guard lock(mutex_);
+    meter_.bytesProgress(done, total, now_());
     if (live_) {
         draw(false);
     }

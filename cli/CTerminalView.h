@@ -28,7 +28,7 @@ class CTerminalView : public UpdateView {
     // Put before every line and error message: the device's port name when several update at once.
     void setPrefix(std::string prefix);
 
-    void setStatusText(const std::string& text) override;
+    void setStatusText(const std::string& english) override;
     void setStepText(const std::string& text) override;
     void setProgressRange(int low, int high) override;
     void setProgressPos(int pos) override;
@@ -37,6 +37,7 @@ class CTerminalView : public UpdateView {
     int selectedInput() override;
     int selectedOutput() override;
     void stepStarted(int step, const FlashStep& row, bool skipped) override;
+    void bytesProgress(std::int64_t done, std::int64_t total) override;
 
     // Owner's thread: redraws the live line so that the time left keeps moving while the device is quiet.
     void refresh();

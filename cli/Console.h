@@ -11,6 +11,8 @@ namespace velmora::cli {
 // Call first in main, before any thread exists.
 void ignoreBrokenPipe();
 bool stdoutIsTerminal();
+// Standard output is a pipe or socket whose reader has gone.
+bool stdoutReaderGone();
 
 // While it lives, a Windows console shows the UTF-8 the program writes (Japanese texts, port names) instead
 // of reading it in the console's own code page, which it puts back at the end. Nothing to do elsewhere.
@@ -29,7 +31,8 @@ std::size_t terminalColumns();
 
 // Wakes the owner's thread when the update has ended or the user has asked it to stop (SIGINT, SIGTERM or
 // SIGHUP; Ctrl-C, Ctrl-Break or the console closing on Windows). The signal itself only leaves a note that
-// the owner's thread picks up, so the update core is never called from a signal handler.
+// the owner's thread picks up, so the update core is never called from a signal handler. A signal that
+// was ignored when the waiter was made (nohup, `trap '' INT`) stays ignored.
 //
 // Construct it before any other thread exists: on POSIX the signals are then held back from every thread
 // but the one that waits, so a worker or a driver thread never has a blocking call cut short by them. One

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -25,12 +26,15 @@ extern "C" void onStopSignal(int signo) {
     errno = saved;
 }
 
+// A lost terminal or ssh session (SIGHUP) stops the update as kill does, unless it was ignored at start.
+constexpr std::array<int, 3> kStopSignals = {SIGINT, SIGTERM, SIGHUP};
+
 sigset_t stopSignals() {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);  // a lost terminal or ssh session stops the update as kill does
+    for (int signo : kStopSignals) {
+        sigaddset(&set, signo);
+    }
     return set;
 }
 
@@ -48,6 +52,12 @@ bool stdoutIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
 }
 
+bool stdoutReaderGone() {
+    // Linux and the BSDs flag the write end of a pipe or socket without a reader as an error.
+    pollfd p{STDOUT_FILENO, POLLOUT, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLERR | POLLHUP)) != 0;
+}
+
 CUtf8Console::CUtf8Console() = default;  // terminals here take UTF-8 as it is
 CUtf8Console::~CUtf8Console() = default;
 
@@ -63,10 +73,9 @@ struct CRunWaiter::Impl {
     int readFd = -1;
     int writeFd = -1;
     bool ready = false;
-    bool handlersInstalled = false;
-    struct sigaction oldInt {};
-    struct sigaction oldTerm {};
-    struct sigaction oldHup {};
+    // The handling each stop signal had before; restored only where ours was put in its place.
+    std::array<struct sigaction, kStopSignals.size()> old{};
+    std::array<bool, kStopSignals.size()> taken{};
     sigset_t oldMask{};
     int lastSignal = 0;
 };
@@ -92,29 +101,29 @@ CRunWaiter::CRunWaiter() : impl_(std::make_unique<Impl>()) {
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    if (::sigaction(SIGINT, &action, &impl_->oldInt) != 0) {
-        return;
-    }
-    if (::sigaction(SIGTERM, &action, &impl_->oldTerm) != 0) {
-        ::sigaction(SIGINT, &impl_->oldInt, nullptr);
-        return;
-    }
-    if (::sigaction(SIGHUP, &action, &impl_->oldHup) != 0) {
-        ::sigaction(SIGINT, &impl_->oldInt, nullptr);
-        ::sigaction(SIGTERM, &impl_->oldTerm, nullptr);
-        return;
-    }
-    impl_->handlersInstalled = true;
     impl_->ready = true;
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+        if (::sigaction(kStopSignals[i], nullptr, &impl_->old[i]) != 0) {
+            impl_->ready = false;
+            continue;
+        }
+        // A signal ignored when the program started stays ignored (nohup, `trap '' INT`): whoever started
+        // it asked for the update to outlive that signal.
+        if (impl_->old[i].sa_handler == SIG_IGN) {
+            continue;
+        }
+        impl_->taken[i] = ::sigaction(kStopSignals[i], &action, nullptr) == 0;
+        impl_->ready = impl_->ready && impl_->taken[i];
+    }
 }
 
 CRunWaiter::~CRunWaiter() {
     // A signal still held back reaches the handler here and only adds a note nobody reads.
     pthread_sigmask(SIG_SETMASK, &impl_->oldMask, nullptr);
-    if (impl_->handlersInstalled) {
-        ::sigaction(SIGINT, &impl_->oldInt, nullptr);
-        ::sigaction(SIGTERM, &impl_->oldTerm, nullptr);
-        ::sigaction(SIGHUP, &impl_->oldHup, nullptr);
+    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
+        if (impl_->taken[i]) {
+            ::sigaction(kStopSignals[i], &impl_->old[i], nullptr);
+        }
     }
     gSignalPipe.store(-1);
     for (int fd : {impl_->readFd, impl_->writeFd}) {

@@ -1,14 +1,13 @@
 #include <io.h>
 #include <windows.h>
 
-#include <atomic>
-#include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <deque>
+#include <memory>
 #include <mutex>
 
 #include "cli/Console.h"
+#include "cli/StopNotes.h"
 
 namespace velmora::cli {
 
@@ -18,6 +17,13 @@ void ignoreBrokenPipe() {
 
 bool stdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
+}
+
+bool stdoutReaderGone() {
+    // A pipe whose reader has closed its end says so when asked what it holds.
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    return GetFileType(out) == FILE_TYPE_PIPE && !PeekNamedPipe(out, nullptr, 0, nullptr, nullptr, nullptr) &&
+           GetLastError() == ERROR_BROKEN_PIPE;
 }
 
 CUtf8Console::CUtf8Console() {
@@ -45,38 +51,39 @@ std::size_t terminalColumns() {
 }
 
 struct CRunWaiter::Impl {
-    std::mutex mutex;
-    std::condition_variable noted;
-    std::deque<int> notes;  // 0: ended; otherwise the signal the console event stands for
+    // Shared with a handler thread that may still be inside it when the waiter goes.
+    std::shared_ptr<CStopNotes> notes = std::make_shared<CStopNotes>();
     int lastSignal = 0;
     bool ready = false;
-
-    void add(int note) {
-        {
-            std::lock_guard lock(mutex);
-            notes.push_back(note);
-        }
-        noted.notify_all();
-    }
 };
 
 namespace {
 
-std::atomic<CRunWaiter::Impl*> gWaiter{nullptr};
+// Windows allows a console-close handler 5 seconds before it ends the process anyway.
+constexpr std::chrono::milliseconds kCloseGrace{4500};
 
-// Windows runs console control handlers on a thread of their own, so a plain lock is fine here.
+std::mutex gWaiterMutex;
+std::shared_ptr<CStopNotes> gNotes;  // the live waiter's, under gWaiterMutex
+
+// Windows runs console control handlers on a thread of their own, so plain locks are fine here.
 BOOL WINAPI onConsoleControl(DWORD type) {
-    CRunWaiter::Impl* waiter = gWaiter.load();
-    if (waiter == nullptr) {
+    std::shared_ptr<CStopNotes> notes;
+    {
+        std::lock_guard lock(gWaiterMutex);
+        notes = gNotes;
+    }
+    if (!notes) {
         return FALSE;
     }
     switch (type) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            waiter->add(SIGINT);
+            notes->add(SIGINT);
             return TRUE;
         case CTRL_CLOSE_EVENT:
-            waiter->add(SIGTERM);
+            // The process ends when this returns: the owner aborts the update, waits for the worker and
+            // writes the result first, then lets go of the waiter.
+            notes->addAndHold(SIGTERM, kCloseGrace);
             return TRUE;
         default:
             return FALSE;
@@ -86,7 +93,10 @@ BOOL WINAPI onConsoleControl(DWORD type) {
 }  // namespace
 
 CRunWaiter::CRunWaiter() : impl_(std::make_unique<Impl>()) {
-    gWaiter.store(impl_.get());
+    {
+        std::lock_guard lock(gWaiterMutex);
+        gNotes = impl_->notes;
+    }
     impl_->ready = SetConsoleCtrlHandler(onConsoleControl, TRUE) != 0;
 }
 
@@ -94,7 +104,11 @@ CRunWaiter::~CRunWaiter() {
     if (impl_->ready) {
         SetConsoleCtrlHandler(onConsoleControl, FALSE);
     }
-    gWaiter.store(nullptr);
+    {
+        std::lock_guard lock(gWaiterMutex);
+        gNotes.reset();
+    }
+    impl_->notes->release();
 }
 
 bool CRunWaiter::ready() const {
@@ -102,20 +116,18 @@ bool CRunWaiter::ready() const {
 }
 
 void CRunWaiter::notifyEnded() {
-    impl_->add(0);
+    impl_->notes->add(0);
 }
 
 CRunWaiter::Wake CRunWaiter::wait(std::chrono::milliseconds limit) {
-    std::unique_lock lock(impl_->mutex);
-    if (!impl_->noted.wait_for(lock, limit, [this] { return !impl_->notes.empty(); })) {
+    const std::optional<int> note = impl_->notes->take(limit);
+    if (!note) {
         return Wake::TimedOut;
     }
-    const int note = impl_->notes.front();
-    impl_->notes.pop_front();
-    if (note == 0) {
+    if (*note == 0) {
         return Wake::Ended;
     }
-    impl_->lastSignal = note;
+    impl_->lastSignal = *note;
     return Wake::Interrupted;
 }
 

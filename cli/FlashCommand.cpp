@@ -79,7 +79,7 @@ std::string shown(const char* text) {
 }
 
 std::string portLabel(const std::vector<std::string>& names, int index) {
-    return std::to_string(index) + " \"" + printableName(names[static_cast<std::size_t>(index)]) + "\"";
+    return std::to_string(index) + " \"" + printableQuoted(names[static_cast<std::size_t>(index)]) + "\"";
 }
 
 // One device's update: where it is, its view and its core, and how it ended.
@@ -363,6 +363,20 @@ std::string closingTable(const std::vector<std::unique_ptr<DeviceRun>>& runs) {
     return table;
 }
 
+// Output that could not be written (a full disk, /dev/full) is said once on standard error; true then. A
+// reader that went away did not want the rest: nothing to say.
+bool outputLost(const Output& o) {
+    o.out.flush();
+    if (o.out.good() || (o.readerGone != nullptr && o.readerGone())) {
+        return false;
+    }
+    o.err << "velmora-flash: "
+          << i18n::translate("velmora-flash",
+                             "standard output could not be written: what was meant for it is lost")
+          << '\n';
+    return true;
+}
+
 }  // namespace
 
 int runList(const Options& options, const Output& o) {
@@ -376,7 +390,7 @@ int runList(const Options& options, const Output& o) {
     if (carriesStandInImages()) {
         o.out << standInNote();
     }
-    return kExitCompleted;
+    return outputLost(o) ? kExitFailed : kExitCompleted;
 }
 
 int runFlash(const Options& options, const Output& o) {
@@ -493,6 +507,8 @@ int runFlash(const Options& options, const Output& o) {
         human << closingTable(runs);
         human.flush();
     }
+    // The device came first: the update ran to its end whatever became of its output, and its status stands.
+    outputLost(o);
     // Devices that all ended alike (completed, refused as unusable) give their status; otherwise any
     // interruption, then any failure, decides.
     const int first = runs.front()->status;
@@ -514,10 +530,10 @@ int runProgram(const std::vector<std::string>& args, const Output& output) {
     switch (parsed.options.command) {
         case Command::Help:
             output.out << helpText("velmora-flash");
-            return kExitCompleted;
+            return outputLost(output) ? kExitFailed : kExitCompleted;
         case Command::Version:
             output.out << versionText("velmora-flash");
-            return kExitCompleted;
+            return outputLost(output) ? kExitFailed : kExitCompleted;
         case Command::List:
             return runList(parsed.options, output);
         case Command::Flash:

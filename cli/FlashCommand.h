@@ -16,6 +16,8 @@ struct Output {
     std::ostream& err;
     bool live = false;  // out is a terminal: one progress line rewritten in place
     std::size_t columns = 80;
+    // Whether out's reader has gone (`| head`): output it no longer wants is not lost. Null: never.
+    bool (*readerGone)() = nullptr;
 };
 
 int runList(const Options& options, const Output& output);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "update/FlashPlan.h"
+#include "update/Texts.h"
 
 namespace velmora::cli {
 
@@ -62,8 +63,8 @@ Clock::time_point CJsonView::emit(const char* kind, nlohmann::json fields) {
 
 void CJsonView::setStatusText(const std::string& text) {
     std::lock_guard lock(mutex_);
-    // As a log shows it: a write step's status changes with every block, and the progress events say that.
-    if (text.empty() || text == lastStatus_ || (stepIsWrite_ && statusShownInStep_)) {
+    // Every change is an event but a write step's block-by-block texts, which the progress events tell.
+    if (text == lastStatus_ || (stepIsWrite_ && statusShownInStep_ && texts::isDataTransmit(text))) {
         return;
     }
     lastStatus_ = text;
@@ -83,6 +84,17 @@ void CJsonView::setProgressPos(int pos) {
     std::lock_guard lock(mutex_);
     const Clock::time_point now = sink_.now();
     meter_.progressPos(pos, now);
+    emitProgress(now);
+}
+
+void CJsonView::bytesProgress(std::int64_t done, std::int64_t total) {
+    std::lock_guard lock(mutex_);
+    const Clock::time_point now = sink_.now();
+    meter_.bytesProgress(done, total, now);
+    emitProgress(now);
+}
+
+void CJsonView::emitProgress(Clock::time_point now) {
     if (now - lastProgress_ < kProgressEvery) {
         return;
     }

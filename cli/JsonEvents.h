@@ -42,8 +42,9 @@ nlohmann::json jsonEvent(const char* kind, const std::string& device);
 // The plan as the start event lists it: nine steps with kind, address, bytes and image.
 nlohmann::json jsonPlan();
 
-// The update procedure's window as events: step, progress (at most ten a second), status, identity and
-// retry. Error boxes become the result event's message, which the owner writes.
+// The update procedure's window as events: step, progress (at most ten a second), status (every change but
+// the block-by-block texts of a write step), identity and retry. Error boxes become the result event's
+// message, which the owner writes.
 class CJsonView : public UpdateView {
   public:
     CJsonView(CJsonSink& sink, std::string device, int input, int output);
@@ -59,9 +60,11 @@ class CJsonView : public UpdateView {
     void stepStarted(int step, const FlashStep& row, bool skipped) override;
     void deviceIdentified(std::uint8_t code) override;
     void requestRepeated(std::uint32_t address, bool timedOut, int count) override;
+    void bytesProgress(std::int64_t done, std::int64_t total) override;
 
   private:
     Clock::time_point emit(const char* kind, nlohmann::json fields);
+    void emitProgress(Clock::time_point now);  // caller holds mutex_
 
     CJsonSink& sink_;
     const std::string device_;

@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
+#include "cli/PortChoice.h"
 #include "firmware/FirmwareImages.h"
 #include "i18n/Translate.h"
 #include "update/Texts.h"
@@ -48,7 +50,7 @@ std::optional<int> copyNumber(const std::string& text) {
 // "--instance takes a number from 1 to 20, not "x"", for any option that takes a copy's number.
 std::string outOfRange(std::string_view option, const std::string& value) {
     return i18n::arg(i18n::translate("velmora-flash", "%1 takes a number from 1 to %2, not \"%3\""),
-                     {option, std::to_string(texts::kMaxInstances), value});
+                     {option, std::to_string(texts::kMaxInstances), printableQuoted(value)});
 }
 
 std::string givenTwice(std::string_view option) {
@@ -139,10 +141,11 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             if (const std::size_t at = text.rfind('@'); at != std::string::npos) {
                 const std::optional<int> k = copyNumber(text.substr(at + 1));
                 if (!k) {
-                    return fail(i18n::arg(
-                        i18n::translate("velmora-flash",
-                                        "%1 takes a device number K from 1 to %2, not \"%3\""),
-                        {"--emulate=SCENARIO@K", std::to_string(texts::kMaxInstances), text.substr(at + 1)}));
+                    return fail(
+                        i18n::arg(i18n::translate("velmora-flash",
+                                                  "%1 takes a device number K from 1 to %2, not \"%3\""),
+                                  {"--emulate=SCENARIO@K", std::to_string(texts::kMaxInstances),
+                                   printableQuoted(text.substr(at + 1))}));
                 }
                 device = *k;
                 text.resize(at);
@@ -153,7 +156,7 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
             }
             const emulator::ScenarioParse parsed = emulator::parseScenario(text);
             if (!parsed.ok()) {
-                return fail("--emulate: " + parsed.error);
+                return fail("--emulate: " + printableName(parsed.error));
             }
             if (device == 0) {
                 emulateGiven = true;
@@ -173,9 +176,11 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
         }
         if (name.empty()) {
             if (!arg.empty() && arg[0] == '-') {
-                return fail(i18n::arg(i18n::translate("velmora-flash", "unknown option %1"), {arg}));
+                return fail(
+                    i18n::arg(i18n::translate("velmora-flash", "unknown option %1"), {printableName(arg)}));
             }
-            return fail(i18n::arg(i18n::translate("velmora-flash", "unexpected argument \"%1\""), {arg}));
+            return fail(i18n::arg(i18n::translate("velmora-flash", "unexpected argument \"%1\""),
+                                  {printableQuoted(arg)}));
         }
         const std::optional<std::string> value = takeValue(args, next, arg, name);
         if (!value || value->empty()) {
@@ -212,11 +217,13 @@ ParsedArguments parseArguments(const std::vector<std::string>& args) {
                 return fail(givenTwice("--timing-scale"));
             }
             const std::optional<double> f = parseDouble(*value);
-            if (!f || *f <= 0 || *f > 1) {
-                return fail(i18n::arg(
-                    i18n::translate("velmora-flash",
-                                    "--timing-scale takes a factor above 0 and at most 1, not \"%1\""),
-                    {*value}));
+            if (!f || *f < kSmallestTimingScale || *f > 1) {
+                char smallest[16];
+                std::snprintf(smallest, sizeof smallest, "%g", kSmallestTimingScale);
+                return fail(
+                    i18n::arg(i18n::translate("velmora-flash",
+                                              "--timing-scale takes a factor from %1 to 1, not \"%2\""),
+                              {smallest, printableQuoted(*value)}));
             }
             o.timingScale = *f;
         }
@@ -356,7 +363,7 @@ std::string helpText(std::string_view program) {
         "                       image and the first differing address. Needs a device that answers reads\n"
         "                       of 4 KiB; one that does not makes the update fail, never pass\n"
         "  --timing-scale F     test aid, with --emulate only: every protocol time, and the emulated\n"
-        "                       device's times, multiplied by F (0 < F <= 1)\n"
+        "                       device's times, multiplied by F (0.01 <= F <= 1)\n"
         "  -h, --help           this text\n"
         "  --version            the program's version\n");
     help += "\n";

@@ -55,6 +55,9 @@ struct ParsedArguments {
     bool ok() const { return error.empty(); }
 };
 
+// Below this the scaled waits shrink to a millisecond or two and every answer times out; no test goes lower.
+inline constexpr double kSmallestTimingScale = 0.01;
+
 // English, as the tests compare it; said translated.
 inline constexpr const char* kTimingScaleOnlyEmulated = VELMORA_TEXT(
     "velmora-flash", "--timing-scale is a test aid for the emulated device: use it with --emulate only");

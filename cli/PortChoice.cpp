@@ -22,7 +22,7 @@ const char* optionName(Direction d) {
 std::string quoted(const std::string& s) {
     // Appended, not concatenated: GCC 12 at -O3 warns (-Wrestrict) about a copy that cannot overlap.
     std::string out = "\"";
-    out += printableName(s);
+    out += printableQuoted(s);
     out += '"';
     return out;
 }
@@ -87,6 +87,14 @@ std::string range(std::size_t count) {
 }
 
 }  // namespace
+
+std::string printableQuoted(std::string_view text) {
+    std::string out;
+    for (const char c : printableName(text)) {
+        out += c == '"' ? std::string("\\\"") : std::string(1, c);
+    }
+    return out;
+}
 
 std::string printableName(std::string_view name) {
     static constexpr char kHex[] = "0123456789ABCDEF";

@@ -55,6 +55,8 @@ std::vector<DevicePorts> findDevices(const PortLists& lists, std::vector<std::st
 // A port name as it may be printed: the device chooses it, so control characters (C0, DEL, C1), bytes that
 // are not UTF-8 and the backslash are written as \xNN (\\ for the backslash); other characters stay.
 std::string printableName(std::string_view name);
+// The same for a name or value printed between double quotes: a quote inside it is written \".
+std::string printableQuoted(std::string_view text);
 
 // Both lists numbered, the pre-selected entries marked.
 std::string portListing(const PortLists& lists, int instance);

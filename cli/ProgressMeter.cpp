@@ -95,9 +95,13 @@ void CProgressMeter::stepStarted(int step, const FlashStep& row, bool skipped, C
     step_ = step;
     row_ = row;
     stepDone_ = 0;
+    stepBase_ = writeDone_;
     stepStart_ = now;
     if (skipped) {
-        (row.kind == FlashStep::Write ? writeTotal_ : eraseTotal_) -= stepBytes(row);
+        // A skipped write is already out of the core's total.
+        if (row.kind == FlashStep::Erase) {
+            eraseTotal_ -= stepBytes(row);
+        }
         return;
     }
     active_ = true;
@@ -109,23 +113,23 @@ void CProgressMeter::stepStarted(int step, const FlashStep& row, bool skipped, C
 }
 
 void CProgressMeter::progressPos(int pos, Clock::time_point now) {
-    if (!active_) {
+    // The bar reads 1 while an erase is awaited and 10 once the device has confirmed it.
+    if (active_ && row_.kind == FlashStep::Erase && pos >= 10 && stepDone_ == 0) {
+        stepDone_ = stepBytes(row_);
+        eraseDone_ += stepDone_;
+        eraseTime_ += now - stepStart_;
+    }
+}
+
+void CProgressMeter::bytesProgress(std::int64_t done, std::int64_t total, Clock::time_point now) {
+    writeTotal_ = total;
+    if (done <= writeDone_) {
         return;
     }
-    if (row_.kind == FlashStep::Erase) {
-        // The bar reads 1 while the erase is awaited and 10 once the device has confirmed it.
-        if (pos >= 10 && stepDone_ == 0) {
-            stepDone_ = stepBytes(row_);
-            eraseDone_ += stepDone_;
-            eraseTime_ += now - stepStart_;
-        }
-        return;
+    writeDone_ = done;
+    if (active_ && row_.kind == FlashStep::Write) {
+        stepDone_ = done - stepBase_;
     }
-    if (pos <= stepDone_) {
-        return;
-    }
-    writeDone_ += pos - stepDone_;
-    stepDone_ = pos;
     samples_.push_back({now, writeDone_});
     while (samples_.size() > 2 && now - samples_.front().at > kRateWindow) {
         samples_.pop_front();

@@ -1,6 +1,6 @@
 #pragma once
-// How far an update has come, worked out from what the procedure tells its view: the step, the accepted
-// bytes of a write, a confirmed erase. Time is handed in, so the arithmetic can be checked without waiting.
+// How far an update has come, from what the procedure tells its view: the step, the image bytes accepted of
+// all the run writes, a confirmed erase. Time is handed in, so the arithmetic can be checked without waiting.
 
 #include <chrono>
 #include <cstdint>
@@ -41,8 +41,10 @@ class CProgressMeter {
     CProgressMeter();
 
     void stepStarted(int step, const FlashStep& row, bool skipped, Clock::time_point now);
-    // The procedure's progress position: accepted bytes in a write step, 10 once an erase is confirmed.
+    // The procedure's progress position; only an erase's counts here: 10 once the device has confirmed it.
     void progressPos(int pos, Clock::time_point now);
+    // Image bytes accepted so far, of `total` for the whole run (the core decides it once the plan is known).
+    void bytesProgress(std::int64_t done, std::int64_t total, Clock::time_point now);
 
     ProgressSnapshot snapshot(Clock::time_point now) const;
 
@@ -54,8 +56,9 @@ class CProgressMeter {
     bool active_ = false;  // a step that is performed, not skipped, is under way
     Clock::time_point stepStart_{};
     std::int64_t stepDone_ = 0;
+    std::int64_t stepBase_ = 0;  // image bytes done when this step began
 
-    std::int64_t writeTotal_ = 0;  // image bytes the update writes (less a skipped boot image)
+    std::int64_t writeTotal_ = 0;  // image bytes the update writes: the whole plan's until the core says
     std::int64_t writeDone_ = 0;
     std::int64_t eraseTotal_ = 0;
     std::int64_t eraseDone_ = 0;

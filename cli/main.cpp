@@ -14,5 +14,6 @@ int main(int argc, char** argv) {
     ignoreBrokenPipe();
     const CUtf8Console console;
     const std::vector<std::string> args(argv + 1, argv + argc);
-    return runProgram(args, Output{std::cout, std::cerr, stdoutIsTerminal(), terminalColumns()});
+    return runProgram(args,
+                      Output{std::cout, std::cerr, stdoutIsTerminal(), terminalColumns(), stdoutReaderGone});
 }

@@ -557,6 +557,10 @@
 <context>
     <name>velmora-flash</name>
     <message>
+        <source>standard output could not be written: what was meant for it is lost</source>
+        <translation>標準出力に書き込めませんでした: 出力されるはずだった内容は失われました</translation>
+    </message>
+    <message>
         <source>%1: no such device</source>
         <translation>%1: そのようなデバイスはありません</translation>
     </message>
@@ -677,8 +681,8 @@
         <translation>%1 には値が必要です</translation>
     </message>
     <message>
-        <source>--timing-scale takes a factor above 0 and at most 1, not &quot;%1&quot;</source>
-        <translation>--timing-scale には 0 より大きく 1 以下の係数を指定してください (&quot;%1&quot; は使えません)</translation>
+        <source>--timing-scale takes a factor from %1 to 1, not &quot;%2&quot;</source>
+        <translation>--timing-scale には %1 以上 1 以下の係数を指定してください (&quot;%2&quot; は使えません)</translation>
     </message>
     <message>
         <source>--emulate=...@%1: there is 1 emulated device (--emulated-devices N)</source>
@@ -805,7 +809,7 @@ updater window, from a terminal or a script.
                        image and the first differing address. Needs a device that answers reads
                        of 4 KiB; one that does not makes the update fail, never pass
   --timing-scale F     test aid, with --emulate only: every protocol time, and the emulated
-                       device&apos;s times, multiplied by F (0 &lt; F &lt;= 1)
+                       device&apos;s times, multiplied by F (0.01 &lt;= F &lt;= 1)
   -h, --help           this text
   --version            the program&apos;s version
 </source>
@@ -821,7 +825,7 @@ updater window, from a terminal or a script.
                        失敗とする。4 KiB の読み出しに応答するデバイスが必要で、応答しない
                        デバイスでは更新は失敗する (成功にはならない)
   --timing-scale F     テスト補助、--emulate 使用時のみ: プロトコルの各時間とエミュレートされた
-                       デバイスの時間を F 倍にする (0 &lt; F &lt;= 1)
+                       デバイスの時間を F 倍にする (0.01 &lt;= F &lt;= 1)
   -h, --help           このヘルプを表示
   --version            プログラムのバージョンを表示
 </translation>

@@ -15,7 +15,8 @@ velmora_test(test_cli_signals SOURCES test_cli_signals.cpp LIBS velmora_cli LABE
 velmora_test(test_cli_japanese SOURCES test_cli_japanese.cpp LIBS velmora_cli LABELS threads)
 
 velmora_test(test_cli_run SOURCES test_cli_run.cpp LIBS velmora_cli LABELS threads)
-target_compile_definitions(test_cli_run PRIVATE VELMORA_FLASH_PROGRAM="$<TARGET_FILE:velmora-flash>")
+target_compile_definitions(test_cli_run PRIVATE VELMORA_FLASH_PROGRAM="$<TARGET_FILE:velmora-flash>"
+                                                VELMORA_JSON_DOC="${PROJECT_SOURCE_DIR}/docs/json-events.md")
 add_dependencies(test_cli_run velmora-flash)
 
 # Not a test: the device end of a pty for scripts (.ci/real-images) that run velmora-flash --device.

@@ -207,6 +207,46 @@ TEST_F(LockTest, ASymbolicLinkPlantedAtTheLockFilesNameIsNotFollowed) {
     EXPECT_FALSE(fs::exists(target)) << "the lock created a file where the link pointed";
 }
 
+// Something at one number's lock file name moves the start on to the next number; only a lock folder that
+// cannot be used stops it, with its reason. Rows add to what the rows before them left.
+TEST_F(LockTest, ALockFileInTheWayPassesToTheNextNumberAndOnlyAnUnusableFolderStopsTheStart) {
+    // Copy n's lock file name, freed of the file an earlier row's lock left there.
+    const auto file = [this](int n) {
+        const fs::path path = runtime / lockFileName(texts::instanceTitle(n));
+        fs::remove(path);
+        return path;
+    };
+    const struct {
+        const char* description;
+        std::function<void()> arrange;
+        int number;  // 0: refused with a reason
+    } rows[] = {
+        {"a directory at copy 1's", [&] { fs::create_directory(file(1)); }, 2},
+        {"a FIFO at copy 2's", [&] { ::mkfifo(file(2).c_str(), 0600); }, 3},
+        {"a symbolic link at copy 3's", [&] { fs::create_symlink(root / "elsewhere", file(3)); }, 4},
+        {"every number's in the way",
+         [&] {
+             for (int n = 4; n <= 20; ++n) {
+                 fs::create_directory(file(n));
+             }
+         },
+         0},
+        {"no usable lock folder",
+         [&] {
+             ::chmod(runtime.c_str(), 0777);
+             std::ofstream(cache / "velmora-updater") << "x";
+         },
+         0},
+    };
+    for (const auto& row : rows) {
+        row.arrange();
+        std::unique_ptr<CInstanceLock> lock;
+        const InstanceNumber taken = takeInstanceNumber(lock);
+        EXPECT_EQ(taken.number, row.number) << row.description << ": " << taken.failure;
+        EXPECT_EQ(taken.failure.empty(), row.number != 0) << row.description;
+    }
+}
+
 TEST_F(LockTest, AProgramStartedWhileTheLockIsHeldDoesNotInheritIt) {
     auto lock = std::make_unique<CInstanceLock>(kTitle1);
     ASSERT_TRUE(lock->held());

@@ -113,11 +113,26 @@ TEST_P(EveryRun, SaysEverythingInJapanese) {
 
 INSTANTIATE_TEST_SUITE_P(Table, EveryRun, ::testing::ValuesIn(kRuns));
 
+// Every string anywhere in an event, port names aside, is English: plain ASCII here.
+bool allEnglish(const nlohmann::json& value) {
+    if (value.is_string()) {
+        const std::string s = value;
+        return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    }
+    return !value.is_structured() ||
+           std::all_of(value.begin(), value.end(), [](const nlohmann::json& v) { return allEnglish(v); });
+}
+
 TEST_F(JapaneseRuns, TheJsonStreamStaysEnglishWhileThePeoplesLinesAreJapanese) {
     std::ostringstream out;
     std::ostringstream err;
     EXPECT_EQ(runProgram({"--emulate=link=none,mode=off", "--json", kScale}, Output{out, err, false, 80}),
               kExitFailed);
+    // Every line, not only the result: the status events once carried the core's translated texts.
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(allEnglish(nlohmann::json::parse(line))) << line;
+    }
     const std::string lastLine = out.str().substr(out.str().rfind('\n', out.str().size() - 2) + 1);
     const nlohmann::json result = nlohmann::json::parse(lastLine);
     EXPECT_EQ(result["event"], "result");

@@ -8,6 +8,7 @@
 
 #include "cli/Options.h"
 #include "emulator/Scenario.h"
+#include "update/Timing.h"
 
 namespace velmora::cli {
 namespace {
@@ -166,13 +167,28 @@ INSTANTIATE_TEST_SUITE_P(
                "--instance takes a number from 1 to 20, not \"2x\""},
         BadRow{"a timing scale of 0 would make every wait instant",
                {"--timing-scale", "0"},
-               "--timing-scale takes a factor above 0 and at most 1, not \"0\""},
+               "--timing-scale takes a factor from 0.01 to 1, not \"0\""},
         BadRow{"a timing scale above 1",
                {"--timing-scale", "1.5"},
-               "--timing-scale takes a factor above 0 and at most 1, not \"1.5\""},
+               "--timing-scale takes a factor from 0.01 to 1, not \"1.5\""},
         BadRow{"a timing scale that is not a number",
                {"--timing-scale", "nan"},
-               "--timing-scale takes a factor above 0 and at most 1, not \"nan\""},
+               "--timing-scale takes a factor from 0.01 to 1, not \"nan\""},
+        BadRow{"a timing scale so small that every wait collapses to a millisecond",
+               {"--emulate", "--timing-scale", "0.002"},
+               "--timing-scale takes a factor from 0.01 to 1, not \"0.002\""},
+        BadRow{"a timing scale that rounds every wait to nothing",
+               {"--emulate", "--timing-scale=1e-300"},
+               "--timing-scale takes a factor from 0.01 to 1, not \"1e-300\""},
+        BadRow{"an escape sequence typed as an option reaching the terminal raw",
+               {"--\x1B[2J"},
+               "unknown option --\\x1B[2J"},
+        BadRow{"a quote and a byte that is no UTF-8 in a stray argument printed raw",
+               {"a\"b\xFF"},
+               "unexpected argument \"a\\\"b\\xFF\""},
+        BadRow{"a control character in a copy number printed raw",
+               {"--instance", "2\x07"},
+               "--instance takes a number from 1 to 20, not \"2\\x07\""},
         BadRow{"a timing scale on the platform's ports would cut a real device's waits",
                {"--timing-scale", "0.5"},
                kTimingScaleOnlyEmulated},
@@ -215,6 +231,14 @@ INSTANTIATE_TEST_SUITE_P(
         BadRow{"an option that only starts like a known one", {"--input", "0"}, "unknown option --input"},
         BadRow{"a stray argument", {"Velmora"}, "unexpected argument \"Velmora\""}),
     [](const auto& row) { return "row" + std::to_string(row.index); });
+
+// Guards a scaled wait rounded down: 0.015 of the 100 ms retry pause is 1.5 ms, never 1.
+TEST(TimingScale, RoundsEveryWaitUp) {
+    const Timing t = Timing::scaled(0.015);
+    EXPECT_EQ(t.retryPause, std::chrono::milliseconds(2));
+    EXPECT_EQ(t.replyTimeout, std::chrono::milliseconds(450));
+    EXPECT_EQ(Timing::scaled(kSmallestTimingScale).pollPeriod, std::chrono::milliseconds(1));
+}
 
 TEST(HelpText, NamesEveryOptionTheParserAcceptsAndEveryScenarioKey) {
     const std::string help = helpText("velmora-flash");

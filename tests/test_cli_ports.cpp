@@ -201,6 +201,7 @@ TEST(PrintableName, NothingADeviceNamesItsPortCanSteerTheTerminal) {
     for (const PrintableRow& row : rows) {
         EXPECT_EQ(printableName(row.name), row.printed) << row.fault;
     }
+    EXPECT_EQ(printableQuoted("a\"b\x1B"), "a\\\"b\\x1B") << "a quote inside a quoted name ends it early";
 }
 
 // --all: which ports make a device. A port taken by two devices, or an IN paired with another copy's OUT,

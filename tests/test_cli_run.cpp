@@ -13,8 +13,10 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <ostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -22,6 +24,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/FlashCommand.h"
 #include "cli/JsonEvents.h"
 #include "cli/Options.h"
 #include "emulator/CEmulatedDevice.h"
@@ -62,12 +65,14 @@ struct Finished {
     }
 };
 
-// Sends `signo` once a line of stdout starts with `whenLine`; closes our end of stdout, as `| head` does,
-// once closeOutAfter lines have come.
+// Sends `signo` `after` a line of stdout starts with `whenLine`; closes our end of stdout, as `| head` does,
+// once closeOutAfter lines have come. `ignored`: the program starts with `signo` ignored, as under nohup.
 struct Interruption {
     int signo = 0;
     std::string whenLine;
     std::size_t closeOutAfter = 0;
+    std::chrono::milliseconds after{0};
+    bool ignored = false;
 };
 
 Finished runProgram(const std::vector<std::string>& args, Interruption interruption = {},
@@ -94,6 +99,13 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
     sigaddset(&stops, SIGTERM);
     sigaddset(&stops, SIGHUP);
     sigaddset(&stops, SIGPIPE);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction before {};
+    if (interruption.ignored) {
+        sigdelset(&stops, interruption.signo);  // ignored here, so ignored in the child
+        ::sigaction(interruption.signo, &ignore, &before);
+    }
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &stops);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -107,6 +119,9 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
     argv.push_back(nullptr);
     pid_t pid = -1;
     const int spawned = posix_spawn(&pid, VELMORA_FLASH_PROGRAM, &actions, &attributes, argv.data(), environ);
+    if (interruption.ignored) {
+        ::sigaction(interruption.signo, &before, nullptr);
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(outPipe[1]);
@@ -120,10 +135,15 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
 
     const auto deadline = Clock::now() + limit;
     Clock::time_point signalled{};
+    Clock::time_point fireAt{};  // once whenLine has come
     std::array<pollfd, 2> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
     int open = 2;
     while (open > 0 && Clock::now() < deadline) {
-        if (::poll(fds.data(), fds.size(), 50) <= 0) {
+        if (signalled == Clock::time_point{} && fireAt != Clock::time_point{} && Clock::now() >= fireAt) {
+            ::kill(pid, interruption.signo);
+            signalled = Clock::now();
+        }
+        if (::poll(fds.data(), fds.size(), fireAt != Clock::time_point{} ? 1 : 50) <= 0) {
             continue;
         }
         for (std::size_t i = 0; i < fds.size(); ++i) {
@@ -147,11 +167,10 @@ Finished runProgram(const std::vector<std::string>& args, Interruption interrupt
             fds[0].fd = -1;
             --open;
         }
-        if (interruption.signo != 0 && signalled == Clock::time_point{} &&
+        if (interruption.signo != 0 && fireAt == Clock::time_point{} &&
             (f.out.rfind(interruption.whenLine, 0) == 0 ||
              f.out.find("\n" + interruption.whenLine) != std::string::npos)) {
-            ::kill(pid, interruption.signo);
-            signalled = Clock::now();
+            fireAt = Clock::now() + interruption.after;
         }
     }
     for (pollfd& p : fds) {
@@ -326,6 +345,68 @@ INSTANTIATE_TEST_SUITE_P(Table, InterruptedUpdate,
                                            InterruptRow{"the terminal or ssh session went away", SIGHUP}),
                          [](const auto& row) { return std::string(sigabbrev_np(row.param.signo)); });
 
+// A stop at any moment from the first event on ends every device "interrupted" with 130; a signal ignored
+// when the program started (nohup, `trap '' INT`) leaves the update to complete.
+TEST(FlashProgram, AStopAtAnyMomentInterruptsEveryDeviceUnlessItsSignalWasIgnored) {
+    const std::string first = R"({"device")";
+    const std::vector<std::string> one = {"--emulate=link=none"};
+    const std::vector<std::string> three = {"--emulate=link=none", "--all", "--emulated-devices=3"};
+    const struct {
+        const char* description;
+        std::vector<std::string> args;
+        Interruption stop;
+        std::string outcome;  // every device's
+    } rows[] = {
+        {"kill with the first event", one, {SIGTERM, first}, "interrupted"},
+        {"kill 20 ms after it", one, {SIGTERM, first, 0, 20ms}, "interrupted"},
+        {"three devices, kill with the first event", three, {SIGTERM, first}, "interrupted"},
+        {"three devices, Ctrl-C 40 ms after it", three, {SIGINT, first, 0, 40ms}, "interrupted"},
+        {"SIGHUP under nohup", one, {SIGHUP, first, 0, 20ms, true}, "completed"},
+        {"SIGINT under trap '' INT", one, {SIGINT, first, 0, 20ms, true}, "completed"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = {"--json", "--timing-scale=0.05"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const Finished f = runProgram(args, row.stop, 120s);
+        ASSERT_FALSE(f.hung) << row.description;
+        EXPECT_EQ(f.status, row.outcome == "completed" ? 0 : 130) << row.description << f.err;
+        std::size_t results = 0;
+        for (const std::string& line : f.outLines()) {
+            const nlohmann::json e = nlohmann::json::parse(line, nullptr, false);
+            if (e.is_object() && e["event"] == "result") {
+                ++results;
+                EXPECT_EQ(e["outcome"], row.outcome) << row.description << ": " << line;
+            }
+        }
+        EXPECT_EQ(results, row.args.size() == 1 ? 1u : 3u) << row.description;
+    }
+}
+
+// Output that cannot be written (a full disk) is said once; only an update keeps its own status: the device
+// comes first.
+TEST(FlashProgram, OutputThatCannotBeWrittenIsSaidOnceAndFailsAllButAnUpdate) {
+    struct Full : std::streambuf {
+        int_type overflow(int_type) override { return traits_type::eof(); }
+    } full;
+    const struct {
+        std::vector<std::string> args;
+        int status;
+    } rows[] = {{{"--help"}, 1},
+                {{"--version"}, 1},
+                {{"--list", "--emulate"}, 1},
+                {{"--json", "--emulate", kScale}, 0},
+                {{"--emulate", kScale}, 0},
+                {{"--json", "--emulate=mode=off", kScale}, 1}};
+    for (const auto& row : rows) {
+        std::ostream out(&full);
+        std::ostringstream err;
+        EXPECT_EQ(cli::runProgram(row.args, cli::Output{out, err, false, 80}), row.status) << row.args[0];
+        const std::string said = "standard output could not be written";
+        EXPECT_TRUE(contains(err.str(), said)) << err.str();
+        EXPECT_EQ(err.str().find(said), err.str().rfind(said)) << "said more than once: " << err.str();
+    }
+}
+
 // ---- bad usage and ports ----
 
 struct UsageRow {
@@ -408,6 +489,11 @@ TEST(FlashProgram, AnUpdateThroughADevicePathWritesThePlanOrIsRefusedInAStandInB
         EXPECT_EQ(f.status, 2);
         EXPECT_TRUE(contains(f.err, texts::kStandInRefused)) << f.err;
         EXPECT_EQ(pty.device().counters().messagesReceived, 0) << "a stand-in build wrote to the device";
+        // With --json: its start and result, the latter with exit status 2, as docs/json-events.md says.
+        const Finished json = runProgram({"--json", "--device", master.path()});
+        EXPECT_EQ(json.status, 2);
+        ASSERT_EQ(json.outLines().size(), 2u) << json.out;
+        EXPECT_EQ(nlohmann::json::parse(json.outLines()[1])["exit_status"], 2) << json.out;
         return;
     }
     EXPECT_EQ(f.status, 0) << f.err;
@@ -434,6 +520,46 @@ void PrintTo(const JsonRow& row, std::ostream* os) {
 }
 
 class JsonRun : public ::testing::TestWithParam<JsonRow> {};
+
+// docs/json-events.md as a reader sees it: each event's fields and their types from its tables ("*": the
+// fields of every event).
+using FieldTypes = std::map<std::string, std::string>;
+
+std::map<std::string, FieldTypes> documentedEvents() {
+    std::ifstream file(VELMORA_JSON_DOC);
+    std::map<std::string, FieldTypes> events;
+    std::string event;
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("## Fields in every event", 0) == 0 || line.rfind("**`", 0) == 0) {
+            event = line[0] == '#' ? "*" : line.substr(3, line.find('`', 3) - 3);
+        } else if (line.rfind("| `", 0) == 0 && !event.empty()) {
+            const std::size_t names = line.find('|', 1);  // "| `a`, `b` | type | meaning |"
+            const std::string type = line.substr(names + 2, line.find('|', names + 1) - names - 3);
+            for (std::size_t at = line.find('`'); at < names;
+                 at = line.find('`', line.find('`', at + 1) + 1)) {
+                events[event][line.substr(at + 1, line.find('`', at + 1) - at - 1)] = type;
+            }
+        }
+    }
+    return events;
+}
+
+// Guards the document and the program drifting apart: every event is documented, with exactly its fields.
+void expectAsDocumented(const json& e, const std::map<std::string, FieldTypes>& doc) {
+    const auto own = doc.find(e["event"].get<std::string>());
+    ASSERT_NE(own, doc.end()) << "undocumented event: " << e;
+    FieldTypes fields = own->second;
+    fields.insert(doc.at("*").begin(), doc.at("*").end());
+    for (const auto& [name, value] : e.items()) {
+        ASSERT_EQ(fields.count(name), 1u) << "undocumented field " << name << ": " << e;
+        // The document's types ("string or null") are nlohmann's names for them.
+        EXPECT_TRUE(contains(" " + fields[name] + " ", std::string(" ") + value.type_name() + " "))
+            << name << " is not " << fields[name] << ": " << e;
+    }
+    for (const auto& [name, type] : fields) {
+        EXPECT_TRUE(e.contains(name)) << "documented field " << name << " missing: " << e;
+    }
+}
 
 // Standard output must be nothing but events a program can read: every line parses, every event says which
 // device it is about, each device starts with `start` and ends with `result`, and the result agrees with the
@@ -462,6 +588,8 @@ TEST_P(JsonRun, EveryLineIsAnEventAndTheResultsMatchTheExitStatus) {
         byDevice[device].push_back(e);
     }
     ASSERT_EQ(devices.size(), row.outcomes.size()) << f.out;
+    const auto doc = documentedEvents();
+    ASSERT_GE(doc.size(), 10u) << "the document's events were not found in " << VELMORA_JSON_DOC;
     std::string firstMessage;
     for (std::size_t i = 0; i < devices.size(); ++i) {
         const std::vector<json>& events = byDevice[devices[i]];
@@ -480,7 +608,15 @@ TEST_P(JsonRun, EveryLineIsAnEventAndTheResultsMatchTheExitStatus) {
         int lastStep = 0;
         double lastProgress = -1;
         bool dryRunEvent = false;
+        std::string lastStatus;
+        std::set<long> totals;
         for (const json& e : events) {
+            expectAsDocumented(e, doc);
+            if (e["event"] == "status") {
+                lastStatus = e["text"];
+            } else if (e["event"] == "progress") {
+                totals.insert(e["total"].get<long>());
+            }
             if (e["event"] == "retry") {
                 ++retries;
                 EXPECT_TRUE(e["reason"] == "refused" || e["reason"] == "time-out") << e;
@@ -503,6 +639,9 @@ TEST_P(JsonRun, EveryLineIsAnEventAndTheResultsMatchTheExitStatus) {
             EXPECT_EQ(dryRunEvent, row.outcomes[i] == "completed");
         } else if (row.outcomes[i] == "completed") {
             EXPECT_EQ(lastStep, 9);
+            EXPECT_EQ(lastStatus, texts::kCompleted) << "the completion is no status event";
+            EXPECT_EQ(totals, std::set<long>{result["bytes_written"].get<long>()})
+                << "progress.total changed within the run, or is not what was written";
         }
     }
     EXPECT_EQ(firstMessage, row.message);
@@ -512,6 +651,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, JsonRun,
     ::testing::Values(
         JsonRow{"a complete update", {"--emulate"}, 0, {"completed"}, ""},
+        JsonRow{"a boot region already current", {"--emulate=boot=1.00"}, 0, {"completed"}, ""},
+        JsonRow{"every block read back", {"--emulate", "--verify"}, 0, {"completed"}, ""},
         JsonRow{"not in version-update mode", {"--emulate=mode=off"}, 1, {"failed"}, texts::kSetUpdateMode},
         JsonRow{"a model code that is not accepted",
                 {"--emulate=model=0x61"},

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <atomic>
 #include <csignal>
 #include <thread>
 
 #include "cli/Console.h"
+#include "cli/StopNotes.h"
 
 namespace velmora::cli {
 namespace {
@@ -81,6 +83,23 @@ TEST(RunWaiter, PutsBackTheHandlingThereWasBefore) {
     sigset_t maskAfter;
     pthread_sigmask(SIG_BLOCK, nullptr, &maskAfter);
     EXPECT_EQ(sigismember(&maskAfter, SIGINT), sigismember(&maskBefore, SIGINT));
+}
+
+// The Windows console-close handler: the process ends when it returns, so it must hold until the owner has
+// stopped the update and written its result, and no longer than Windows allows.
+TEST(StopNotes, AConsoleCloseHoldsTheHandlerUntilTheOwnerHasFinished) {
+    CStopNotes notes;
+    std::atomic<bool> returned{false};
+    std::thread handler([&] {
+        notes.addAndHold(SIGTERM, 10s);
+        returned = true;
+    });
+    EXPECT_EQ(notes.take(10s), SIGTERM) << "the owner hears the close";
+    std::this_thread::sleep_for(30ms);
+    EXPECT_FALSE(returned) << "the handler returned while the owner was still stopping the update";
+    notes.release();
+    handler.join();
+    CStopNotes().addAndHold(SIGTERM, 30ms);  // returns by its limit though nobody lets go
 }
 
 }  // namespace

@@ -33,22 +33,25 @@ const FlashStep& row(int step) {
 
 // ---- the arithmetic ----
 
-TEST(ProgressMeter, ThePercentageIsOfTheImageBytesAndASkippedBootImageLeavesTheTotal) {
+TEST(ProgressMeter, ThePercentageIsOfTheImageBytesOfTheTotalTheCoreGives) {
     const Clock::time_point t0{};
     for (const bool skipBoot : {false, true}) {
         CProgressMeter meter;
         std::int64_t written = 0;
+        const std::int64_t total = kAllImageBytes - (skipBoot ? 143360 : 0);
+        meter.bytesProgress(0, total, t0);
         for (int step = 1; step <= kFlashPlanSteps; ++step) {
             const bool skipped = skipBoot && row(step).address == 0;
             meter.stepStarted(step, row(step), skipped, t0);
             if (!skipped && row(step).kind == FlashStep::Write) {
                 written += stepBytes(row(step));
-                meter.progressPos(static_cast<int>(stepBytes(row(step))), t0);
+                meter.bytesProgress(written, total, t0);
+                EXPECT_EQ(meter.snapshot(t0).stepDone, stepBytes(row(step))) << "step " << step;
             }
             if (step == 7) {
-                const std::int64_t total = kAllImageBytes - (skipBoot ? 143360 : 0);
                 EXPECT_DOUBLE_EQ(meter.snapshot(t0).percent, 100.0 * static_cast<double>(written) / total)
                     << "skipBoot " << skipBoot;
+                EXPECT_EQ(meter.snapshot(t0).imageTotal, total) << "skipBoot " << skipBoot;
             }
         }
         EXPECT_DOUBLE_EQ(meter.snapshot(t0).percent, 100.0) << "skipBoot " << skipBoot;
@@ -61,7 +64,7 @@ TEST(ProgressMeter, TheRateIsTheCurrentWriteStepsAndAnEraseBeforeItDoesNotDragIt
     meter.stepStarted(3, row(3), false, t);
     for (int block = 1; block <= 4; ++block) {
         t += 40ms;
-        meter.progressPos(block * 4096, t);
+        meter.bytesProgress(block * 4096, kAllImageBytes, t);
     }
     ASSERT_TRUE(meter.snapshot(t).bytesPerSecond);
     EXPECT_NEAR(*meter.snapshot(t).bytesPerSecond, 4096 / 0.040, 1.0);
@@ -72,7 +75,7 @@ TEST(ProgressMeter, TheRateIsTheCurrentWriteStepsAndAnEraseBeforeItDoesNotDragIt
     meter.stepStarted(7, row(7), false, t);
     for (int block = 1; block <= 5; ++block) {
         t += 20ms;
-        meter.progressPos(block * 4096, t);
+        meter.bytesProgress(16384 + block * 4096, kAllImageBytes, t);
     }
     EXPECT_NEAR(*meter.snapshot(t).bytesPerSecond, 4096 / 0.020, 1.0);
 }
@@ -94,7 +97,7 @@ TEST(ProgressMeter, TimeLeftAddsTheWritesAndErasesStillToComeAtTheRatesSeenSoFar
     meter.stepStarted(3, row(3), false, t);
     for (int block = 1; block <= 4; ++block) {
         t += 250ms;
-        meter.progressPos(block * 4096, t);  // 16384 bytes a second
+        meter.bytesProgress(block * 4096, kAllImageBytes, t);  // 16384 bytes a second
     }
     const double writes = static_cast<double>(kAllImageBytes - 16384) / 16384;
     const double erases = static_cast<double>(143360 + 3764224) / 40960;
@@ -106,11 +109,16 @@ TEST(ProgressMeter, TimeLeftCountsDownDuringAnEraseAndNeverBelowWhatIsLeftAfterI
     CProgressMeter meter;
     Clock::time_point t{};
     // Everything before step 6 done, at 4096 bytes a second for erases and writes alike.
+    std::int64_t written = 0;
     for (int step = 1; step <= 5; ++step) {
         meter.stepStarted(step, row(step), false, t);
         const std::int64_t bytes = stepBytes(row(step));
         t += std::chrono::milliseconds(bytes * 1000 / 4096);
-        meter.progressPos(row(step).kind == FlashStep::Erase ? 10 : static_cast<int>(bytes), t);
+        if (row(step).kind == FlashStep::Erase) {
+            meter.progressPos(10, t);
+        } else {
+            meter.bytesProgress(written += bytes, kAllImageBytes, t);
+        }
     }
     meter.stepStarted(6, row(6), false, t);
     const double writesAfter = (462232 + 3231744 + 4096) / 4096.0;
@@ -191,7 +199,7 @@ TEST_F(LiveView, RewritesOneLineInPlaceAndWipesItBeforeTheClosingLines) {
     for (int block = 1; block <= 50; ++block) {
         now += 150ms;
         view.setStatusText(texts::dataTransmit((block - 1) * 4096, 3231744));
-        view.setProgressPos(block * 4096);
+        view.bytesProgress(block * 4096, kAllImageBytes);
     }
     EXPECT_EQ(out.str().find('\n'), std::string::npos) << "the progress must stay on one line";
     EXPECT_EQ(screen(out.str()).size(), 1u);
@@ -207,7 +215,7 @@ TEST_F(LiveView, AShorterLineLeavesNothingOfTheLongerOneBehind) {
     CTerminalView view = makeView();
     view.stepStarted(8, row(8), false);
     now += 1s;
-    view.setProgressPos(3227648);
+    view.bytesProgress(3227648, kAllImageBytes);
     view.stepStarted(9, row(9), false);
     const Lines rows = screen(out.str());
     ASSERT_EQ(rows.size(), 1u);
@@ -221,7 +229,7 @@ TEST_F(LiveView, BlocksArrivingFasterThanTheEyeCanReadAreNotEachDrawn) {
     view.stepStarted(8, row(8), false);
     for (int block = 1; block <= 500; ++block) {
         now += 1ms;
-        view.setProgressPos(block * 4096);
+        view.bytesProgress(block * 4096, kAllImageBytes);
     }
     const std::string text = out.str();
     const auto draws = std::count(text.begin(), text.end(), '\r');
@@ -233,7 +241,7 @@ TEST_F(LiveView, NeverDrawsALineThatWouldWrapOnANarrowTerminal) {
     CTerminalView view = makeView(40);
     view.stepStarted(7, row(7), false);
     now += 1s;
-    view.setProgressPos(4096);
+    view.bytesProgress(4096, kAllImageBytes);
     for (const std::string& r : screen(out.str())) {
         EXPECT_LE(r.size(), 39u) << r;
     }

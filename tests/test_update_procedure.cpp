@@ -339,7 +339,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "Verify failed: image 129 differs at 0x05F800", true},
         MatchingCase{"a boot-region block stored wrong, found by the read-back", "corrupt-block=10",
                      "Verify failed: image 142 differs at 0x005800", true},
-        MatchingCase{"a current boot region, left unwritten, is not read back", "boot=1.00", nullptr, true}));
+        MatchingCase{"a current boot region, left unwritten, is not read back", "boot=1.00", nullptr, true},
+        MatchingCase{"a verify read whose answer is lost is asked again", "lose=1:94", nullptr, true}));
 
 // Whether the link echoes is learnt anew for every run: a core that once ran over an echoing link must not
 // drop a later device's status 0 as the echo of its own acknowledgement.
@@ -744,6 +745,29 @@ class FailingStart : public CUpdateCore {
   protected:
     bool startWorker(std::function<void()>) override { return false; }
 };
+
+// The stop comes between Execute and the worker's first send: the abort has closed the ports under it.
+class AbortedBeforeFirstSend : public CUpdateCore {
+  public:
+    using CUpdateCore::CUpdateCore;
+
+  protected:
+    bool startWorker(std::function<void()> body) override {
+        abort();
+        return CUpdateCore::startWorker(std::move(body));
+    }
+};
+
+// Guards a Ctrl-C during start-up being reported as "Can't open MIDI Out device.".
+TEST_F(ExecuteTest, AnAbortBeforeTheFirstSendEndsTheRunSilentlyAsAborted) {
+    driver.addOutput("Velmora");
+    driver.addInput("Velmora");
+    AbortedBeforeFirstSend local(driver, view, successTiming());
+    local.onExecute();
+    local.waitForWorker();
+    EXPECT_EQ(view.only("error:"), Events{});
+    EXPECT_EQ(local.lastRun().result, RunReport::Result::Aborted);
+}
 
 TEST_F(ExecuteTest, WorkerThatCannotStartGivesTheControlsBackWithATransferError) {
     driver.addOutput("Velmora");

@@ -60,7 +60,9 @@ void CDialogController::beginClosing() {
 }
 
 void CDialogController::setStatusText(const std::string& text) {
-    gate_.call([this, text] { window_.setFieldText(DialogWindow::Field::Status, text); });
+    gate_.call([this, shown = texts::shownStatus(text)] {
+        window_.setFieldText(DialogWindow::Field::Status, shown);
+    });
 }
 
 void CDialogController::setStepText(const std::string& text) {

@@ -1,12 +1,15 @@
 #include "update/Texts.h"
 
 #include <cstdio>
+#include <string_view>
 
 namespace velmora::texts {
 
 namespace {
 
 constexpr const char* kContext = "Texts";
+constexpr const char* kDataTransmit = VELMORA_TEXT("Texts", "Data transmit  %1 / %2 ");
+constexpr std::string_view kDataTransmitLead = "Data transmit  ";
 
 std::string verifyText(const char* pattern, unsigned imageId, unsigned address, i18n::Language in) {
     char where[16];
@@ -20,9 +23,27 @@ std::string shown(const char* text) {
     return i18n::translate(kContext, text);
 }
 
-std::string dataTransmit(int offset, int total) {
-    return i18n::arg(shown(VELMORA_TEXT("Texts", "Data transmit  %1 / %2 ")),
+std::string dataTransmit(int offset, int total, i18n::Language in) {
+    return i18n::arg(i18n::translate(kContext, kDataTransmit, in),
                      {std::to_string(offset), std::to_string(total)});
+}
+
+bool isDataTransmit(const std::string& english) {
+    return english.rfind(kDataTransmitLead, 0) == 0;
+}
+
+std::string shownStatus(const std::string& english) {
+    if (english.empty()) {
+        return english;
+    }
+    if (isDataTransmit(english)) {
+        int offset = 0;
+        int total = 0;
+        if (std::sscanf(english.c_str() + kDataTransmitLead.size(), "%d / %d", &offset, &total) == 2) {
+            return dataTransmit(offset, total);
+        }
+    }
+    return i18n::translate(kContext, english.c_str());
 }
 
 std::string stepCounter(int step, int steps) {

@@ -35,7 +35,12 @@ std::string shown(const char* text);
 // The texts below come in that language too; the verify texts also in English, which the run report keeps.
 
 // 115: "Data transmit  %d / %d " (two blanks after "transmit", one at the end).
-std::string dataTransmit(int offset, int total);
+std::string dataTransmit(int offset, int total, i18n::Language in = i18n::language());
+// Whether a status text is one of those, in English.
+bool isDataTransmit(const std::string& english);
+// A status text as the core gives it (English: one of the texts above or dataTransmit's) in the language
+// chosen at start. Views that show people text call it; the JSON events keep the English.
+std::string shownStatus(const std::string& english);
 // "%d/%d", and "0/%d" before the first step.
 std::string stepCounter(int step, int steps);
 // The window title and instance lock name of copy n: the product title, then " (n)" from copy 2 on.

@@ -3,6 +3,7 @@
 // time-out costs milliseconds.
 
 #include <chrono>
+#include <cmath>
 
 #include "midi/CMidiOutPort.h"
 
@@ -22,11 +23,12 @@ struct Timing {
     // on the poll period alone (kept for comparison in the benchmark).
     bool wakeOnArrival = true;
 
-    // Every time multiplied by factor (0 < factor <= 1 in tests), none below 1 ms.
+    // Every time multiplied by factor (0 < factor <= 1 in tests), rounded up: a wait is never cut shorter
+    // than the factor says, and none is below 1 ms.
     static Timing scaled(double factor) {
         Timing t;
         auto scale = [factor](std::chrono::milliseconds ms) {
-            const auto v = static_cast<long long>(static_cast<double>(ms.count()) * factor);
+            const auto v = static_cast<long long>(std::ceil(static_cast<double>(ms.count()) * factor - 1e-9));
             return std::chrono::milliseconds(v < 1 ? 1 : v);
         };
         t.replyTimeout = scale(t.replyTimeout);

@@ -81,6 +81,21 @@ int writeBlock(RunContext& run, const std::uint8_t* data, std::uint32_t address,
     }
 }
 
+// A verify read, asked again after a refusal or a lost answer within the limits a block write has: one
+// lost reply must not fail a flash that holds the plan.
+RunContext::ReadBack readBackBlock(RunContext& run, std::uint32_t address, std::uint32_t size) {
+    for (int failures = 0;; ++failures) {
+        const RunContext::ReadBack back = run.readFlash(address, size);
+        const bool failed = back.outcome == Outcome::TimedOut || back.outcome == Outcome::Refused;
+        if (!failed || failures >= kBlockGiveUpAfter) {
+            return back;
+        }
+        ++run.report.resends;
+        run.view.requestRepeated(address, back.outcome == Outcome::TimedOut, failures + 1);
+        run.pause(run.timing.retryPause);
+    }
+}
+
 const FirmwareImage* imageOrFail(RunContext& run, std::uint32_t imageId) {
     const FirmwareImage* image = loadImage(imageId);
     if (image == nullptr) {
@@ -181,7 +196,7 @@ int eraseRegion(RunContext& run, std::uint32_t address, std::uint32_t size) {
         run.view.setProgressRange(0, 10);
         run.send([&] { return run.sender.sendEraseRequest(run.sender.deviceCode(), address, size); });
         run.view.setProgressPos(1);
-        run.view.setStatusText(texts::shown(texts::kErasing));
+        run.view.setStatusText(texts::kErasing);
         switch (run.await(run.timing.replyTimeout, isStatusAnswer).outcome) {
             case Outcome::TimedOut:
                 run.fail(texts::kTimeOut3);  // an erase that went unanswered is never repeated
@@ -217,12 +232,14 @@ int writeImage(RunContext& run, const FlashStep& row) {
     for (std::int32_t offset = 0; offset < imageSize;) {
         const std::int32_t blockSize = std::min(static_cast<std::int32_t>(kBlockSize), imageSize - offset);
         if (writeBlock(run, image->data + offset, address + static_cast<std::uint32_t>(offset),
-                       static_cast<std::uint32_t>(blockSize), texts::dataTransmit(offset, imageSize)) != 0) {
+                       static_cast<std::uint32_t>(blockSize),
+                       texts::dataTransmit(offset, imageSize, i18n::Language::English)) != 0) {
             return -1;
         }
         offset += blockSize;
         run.report.bytesWritten += blockSize;
         run.view.setProgressPos(offset);
+        run.view.bytesProgress(run.report.bytesWritten, run.bytesTotal);
     }
     return 0;
 }
@@ -234,6 +251,14 @@ int runFlashPlan(RunContext& run) {
     }
     run.bootRegionWritten = needBootRegion;
     run.report.bootRegionSkipped = !needBootRegion;
+    run.bytesTotal = 0;
+    for (const FlashStep& row : FlashPlan) {
+        if (row.kind == FlashStep::Write && (!inBootRegion(row) || needBootRegion)) {
+            const FirmwareImage* image = loadImage(row.imageId);
+            run.bytesTotal += rowBytes(row, image != nullptr ? image->size : 0);
+        }
+    }
+    run.view.bytesProgress(0, run.bytesTotal);
     for (int n = 1; n <= kFlashPlanSteps; ++n) {
         const FlashStep& row = FlashPlan[static_cast<std::size_t>(n - 1)];
         run.view.setStepText(texts::stepCounter(n, kFlashPlanSteps));
@@ -265,7 +290,7 @@ int verifyFlashPlan(RunContext& run) {
         for (std::uint32_t offset = 0; offset < total; offset += kBlockSize) {
             const std::uint32_t n = std::min(kBlockSize, total - offset);
             const std::uint32_t address = row.address + offset;
-            const RunContext::ReadBack back = run.readFlash(address, n);
+            const RunContext::ReadBack back = readBackBlock(run, address, n);
             if (back.outcome == Outcome::Aborted) {
                 return -1;
             }

@@ -35,7 +35,7 @@ struct RunReport {
     std::string message;         // the error box's text in English; empty for a failed boot-region read-back
     std::string shownMessage;    // the same as the box showed it, in the language chosen at start
     std::int32_t endStatus = 0;  // what answered the EndUpdateRequest
-    int resends = 0;             // erases and blocks sent again
+    int resends = 0;             // erases, blocks and verify reads sent again
     std::int64_t bytesWritten = 0;  // image bytes the device accepted
     bool verified = false;          // the written regions were read back and matched
     bool verifyStarted = false;     // the run got as far as reading the written regions back
@@ -64,6 +64,7 @@ struct RunContext {
     RunReport& report;
 
     bool bootRegionWritten = true;
+    std::int64_t bytesTotal = 0;  // image bytes this run writes, once the plan for the device is known
     std::uint32_t readSerial = 0;
 
     // Sends a request with nothing owed: whatever is still queued arrived before it and is not its answer.
@@ -97,8 +98,9 @@ int eraseRegion(RunContext& run, std::uint32_t address, std::uint32_t size);
 int writeImage(RunContext& run, const FlashStep& row);
 // 0 when all nine steps are done; -1 when the run ended early.
 int runFlashPlan(RunContext& run);
-// Reads back every region the plan wrote in this run and compares it with its image: 0 when all match; -1
-// otherwise (reported, naming the first differing address and its image, unless aborted).
+// Reads back every region the plan wrote in this run and compares it with its image, each read asked again
+// as a block write is: 0 when all match; -1 otherwise (reported, naming the first differing address and its
+// image, unless aborted).
 int verifyFlashPlan(RunContext& run);
 
 }  // namespace velmora

@@ -149,7 +149,10 @@ void CUpdateCore::runUpdate(RunContext& run) {
 
     // Sent like every request with nothing owed: what came before, while idle, is not its answer.
     if (run.send([this] { return sender_.sendIdentityRequest(); }) != 0) {
-        run.fail(texts::kCantOpenOut);
+        // The abort closes the ports; a send it cut off is the abort's, not a port failure.
+        if (!aborted_.load()) {
+            run.fail(texts::kCantOpenOut);
+        }
         return;
     }
     const RunContext::Reply identity = run.await(timing_.replyTimeout, isIdentityAnswer);
@@ -187,7 +190,7 @@ void CUpdateCore::runUpdate(RunContext& run) {
     }
 
     run.send([this] { return sender_.sendBeginUpdateRequest(); });
-    view_.setStatusText(texts::shown(texts::kErasing));
+    view_.setStatusText(texts::kErasing);
     const Outcome begin = run.await(timing_.replyTimeout, isStatusAnswer).outcome;
     if (begin == Outcome::TimedOut) {
         run.fail(texts::kTimeOut1);
@@ -227,7 +230,7 @@ void CUpdateCore::runUpdate(RunContext& run) {
     }
     run.report.endStatus = end.answer.status;
     run.report.result = RunReport::Result::Completed;
-    view_.setStatusText(texts::shown(texts::kCompleted));  // whatever status the device ended with
+    view_.setStatusText(texts::kCompleted);  // whatever status the device ended with
     run.restoreControls();
     enableExecute(false);
 }

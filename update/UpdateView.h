@@ -20,6 +20,8 @@ class UpdateView {
   public:
     virtual ~UpdateView() = default;
 
+    // In English (texts::k... or texts::dataTransmit's): a view that shows it to people translates it
+    // with texts::shownStatus.
     virtual void setStatusText(const std::string& text) = 0;
     virtual void setStepText(const std::string& text) = 0;
     virtual void setProgressRange(int low, int high) = 0;
@@ -34,9 +36,13 @@ class UpdateView {
 
     // For views that show more than the dialog does: step n (1-based) of the plan begins, or is skipped.
     virtual void stepStarted(int /*step*/, const FlashStep& /*row*/, bool /*skipped*/) {}
+    // Image bytes the device has accepted so far, of `total` for this run. The total is decided once, when
+    // the device's plan is known (the boot region written or skipped), and stays the same to the run's end.
+    virtual void bytesProgress(std::int64_t /*done*/, std::int64_t /*total*/) {}
     // The device answered the identity request with model code `code`, accepted or not.
     virtual void deviceIdentified(std::uint8_t /*code*/) {}
-    // The erase or block at `address` is sent again, the `count`-th time, after a refusal or a time-out.
+    // The erase, block or verify read at `address` is sent again, the `count`-th time, after a refusal or a
+    // time-out.
     virtual void requestRepeated(std::uint32_t /*address*/, bool /*timedOut*/, int /*count*/) {}
 };
 
