@@ -102,39 +102,15 @@ class CEndCount {
     int ended_ = 0;
 };
 
-// The core, noting when its worker has ended.
-class CTimedCore : public CUpdateCore {
-  public:
-    CTimedCore(midi::MidiDriver& driver, UpdateView& view, const Timing& timing, CEndCount& ends)
-        : CUpdateCore(driver, view, timing), ends_(ends) {}
-    ~CTimedCore() override {
-        abort();
-        waitForWorker();  // the worker's last act uses this part of the object
-    }
-
-    bool workerStarted = false;
-    Clock::time_point started{};
-    Clock::time_point ended{};
-
-  protected:
-    bool startWorker(std::function<void()> body) override {
-        started = Clock::now();
-        workerStarted = CUpdateCore::startWorker([this, body = std::move(body)] {
-            body();
-            ended = Clock::now();
-            ends_.add();
-        });
-        return workerStarted;
-    }
-
-  private:
-    CEndCount& ends_;
-};
-
 // One device and the updater that drives it.
 struct Unit {
     Unit(const RunSetup& setup, CEndCount& ends)
-        : device(driver, config(setup)), core(driver, view, setup.timing, ends) {}
+        : device(driver, config(setup)), core(driver, view, setup.timing) {
+        core.setOnWorkerEnded([this, &ends] {
+            ended = Clock::now();
+            ends.add();
+        });
+    }
 
     static emulator::EmulatorConfig config(const RunSetup& setup) {
         emulator::EmulatorConfig c;
@@ -147,7 +123,9 @@ struct Unit {
     midi::CLoopbackDriver driver;
     emulator::CEmulatedDevice device;
     CTimingView view;
-    CTimedCore core;
+    Clock::time_point started{};
+    Clock::time_point ended{};
+    CUpdateCore core;  // last: its worker's last act writes `ended`
 };
 
 }  // namespace
@@ -164,8 +142,9 @@ BatchResult runUpdates(const RunSetup& setup, int count) {
     const Clock::time_point start = Clock::now();
     int started = 0;
     for (auto& unit : units) {
+        unit->started = Clock::now();
         unit->core.onExecute();
-        started += unit->core.workerStarted ? 1 : 0;
+        started += unit->core.workerStarted() ? 1 : 0;
     }
     ends.waitFor(started);
     batch.seconds = seconds(Clock::now() - start);
@@ -173,8 +152,7 @@ BatchResult runUpdates(const RunSetup& setup, int count) {
     for (auto& unit : units) {
         unit->core.waitForWorker();
         RunResult r;
-        r.seconds =
-            unit->core.ended > unit->core.started ? seconds(unit->core.ended - unit->core.started) : 0;
+        r.seconds = unit->ended > unit->started ? seconds(unit->ended - unit->started) : 0;
         r.writeSeconds = unit->view.writeSeconds();
         r.blocks = unit->device.counters().blocksWritten;
         const emulator::FlashVerdict verdict = unit->device.verdict(emulator::builtInImages());

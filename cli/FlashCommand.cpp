@@ -33,34 +33,6 @@ using namespace std::chrono_literals;
 // How often the live line is redrawn while the device says nothing (a long erase).
 constexpr auto kRefreshPeriod = 250ms;
 
-// The core, telling the owner's thread when its worker has ended.
-class CCommandLineCore : public CUpdateCore {
-  public:
-    CCommandLineCore(midi::MidiDriver& driver, UpdateView& view, Timing timing, std::function<void()> onEnd)
-        : CUpdateCore(driver, view, timing), onEnd_(std::move(onEnd)) {}
-
-    // The worker calls onEnd_, which goes with this part of the object: it must have ended first.
-    ~CCommandLineCore() override {
-        abort();
-        waitForWorker();
-    }
-
-    bool workerStarted() const { return workerStarted_; }
-
-  protected:
-    bool startWorker(std::function<void()> body) override {
-        workerStarted_ = CUpdateCore::startWorker([this, body = std::move(body)] {
-            body();
-            onEnd_();
-        });
-        return workerStarted_;
-    }
-
-  private:
-    const std::function<void()> onEnd_;
-    bool workerStarted_ = false;
-};
-
 std::string formatSeconds(std::chrono::milliseconds t) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(t.count()) / 1000.0);
@@ -90,12 +62,13 @@ struct DeviceRun {
     emulator::CEmulatedDevice* emulated = nullptr;
     std::unique_ptr<CTerminalView> terminal;  // without --json
     std::unique_ptr<CJsonView> json;          // with --json
-    std::unique_ptr<CCommandLineCore> core;
     std::atomic<bool> ended{false};
     Clock::time_point started{};
     Clock::time_point finished{};  // written before `ended`
     int status = kExitFailed;      // the exit status of this device's outcome alone
     const char* outcome = "failed";
+    std::unique_ptr<CUpdateCore>
+        core;  // last: its worker uses the views and writes `ended` until it is joined
 
     double seconds() const { return std::chrono::duration<double>(finished - started).count(); }
     std::optional<std::uint8_t> model() const {
@@ -460,7 +433,8 @@ int runFlash(const Options& options, const Output& o) {
             view = d->terminal.get();
         }
         DeviceRun& run = *d;
-        d->core = std::make_unique<CCommandLineCore>(connection->driver(), *view, timing, [&run, &waiter] {
+        d->core = std::make_unique<CUpdateCore>(connection->driver(), *view, timing);
+        d->core->setOnWorkerEnded([&run, &waiter] {
             run.finished = Clock::now();
             run.ended.store(true);
             waiter.notifyEnded();

@@ -42,6 +42,7 @@ void CUpdateCore::onExecute() {
         view_.showError(texts::shown(texts::kInProgress));
         return;
     }
+    workerStarted_ = false;
     // Execute's own refusals: the window says them; the report keeps them for owners that read it.
     const auto refuse = [this](const char* text) {
         report_ = RunReport{RunReport::Result::Failed, text, texts::shown(text)};
@@ -66,13 +67,17 @@ void CUpdateCore::onExecute() {
     busy_.store(1);
     sender_.forgetSent();  // new ports: whether the link echoes is learnt again
     waitForWorker();       // the previous run has ended (busy was clear); collect its thread
-    if (!startWorker([this] {
-            // busy clears only once the worker has made its last view call, so that an Execute pressed in
-            // between is told "In Progress." rather than waiting here for a worker that waits for it.
-            if (updateWorker()) {
-                busy_.store(0);
-            }
-        })) {
+    workerStarted_ = startWorker([this] {
+        // busy clears only once the worker has made its last view call, so that an Execute pressed in
+        // between is told "In Progress." rather than waiting here for a worker that waits for it.
+        if (updateWorker()) {
+            busy_.store(0);
+        }
+        if (onWorkerEnded_) {
+            onWorkerEnded_();
+        }
+    });
+    if (!workerStarted_) {
         restoreControls();
         refuse(texts::kTransferError);
     }
@@ -144,28 +149,26 @@ bool isIdentityAnswer(const Answer& a) {
 
 }  // namespace
 
-void CUpdateCore::runUpdate(RunContext& run) {
-    view_.setStepText(texts::stepCounter(0, kFlashPlanSteps));
-
+bool CUpdateCore::identify(RunContext& run) {
     // Sent like every request with nothing owed: what came before, while idle, is not its answer.
     if (run.send([this] { return sender_.sendIdentityRequest(); }) != 0) {
         // The abort closes the ports; a send it cut off is the abort's, not a port failure.
         if (!aborted_.load()) {
             run.fail(texts::kCantOpenOut);
         }
-        return;
+        return false;
     }
     const RunContext::Reply identity = run.await(timing_.replyTimeout, isIdentityAnswer);
     switch (identity.outcome) {
         case Outcome::TimedOut:
             run.fail(texts::kTimeOut1);
-            return;
+            return false;
         case Outcome::Aborted:
-            return;
+            return false;
         case Outcome::Refused:
         case Outcome::NotInUpdateMode:
             run.fail(texts::kIllegalDevice);
-            return;
+            return false;
         case Outcome::Accepted:
             break;
     }
@@ -176,9 +179,41 @@ void CUpdateCore::runUpdate(RunContext& run) {
     if (std::find(AcceptedDeviceCodes.begin(), AcceptedDeviceCodes.end(), code) ==
         AcceptedDeviceCodes.end()) {
         run.fail(texts::kIllegalDevice);
-        return;
+        return false;
     }
     sender_.setHostIdentityModel(code);
+    return true;
+}
+
+bool CUpdateCore::beginUpdate(RunContext& run) {
+    run.send([this] { return sender_.sendBeginUpdateRequest(); });
+    view_.setStatusText(texts::kErasing);
+    const Outcome begin = run.await(timing_.replyTimeout, isStatusAnswer).outcome;
+    if (begin == Outcome::TimedOut) {
+        run.fail(texts::kTimeOut1);
+        return false;
+    }
+    view_.setStatusText("");
+    switch (begin) {
+        case Outcome::Accepted:
+            run.pause(timing_.beginPause);
+            return true;
+        case Outcome::NotInUpdateMode:
+            run.fail(texts::kSetUpdateMode);
+            return false;
+        case Outcome::Aborted:
+            return false;
+        default:
+            run.fail(texts::kTransferError);
+            return false;
+    }
+}
+
+void CUpdateCore::runUpdate(RunContext& run) {
+    view_.setStepText(texts::stepCounter(0, kFlashPlanSteps));
+    if (!identify(run)) {
+        return;
+    }
     if (dryRun_) {
         bool needBootRegion = true;
         if (checkBootRegion(run, needBootRegion) == 0) {
@@ -188,30 +223,7 @@ void CUpdateCore::runUpdate(RunContext& run) {
         }
         return;
     }
-
-    run.send([this] { return sender_.sendBeginUpdateRequest(); });
-    view_.setStatusText(texts::kErasing);
-    const Outcome begin = run.await(timing_.replyTimeout, isStatusAnswer).outcome;
-    if (begin == Outcome::TimedOut) {
-        run.fail(texts::kTimeOut1);
-        return;
-    }
-    view_.setStatusText("");
-    switch (begin) {
-        case Outcome::Accepted:
-            break;
-        case Outcome::NotInUpdateMode:
-            run.fail(texts::kSetUpdateMode);
-            return;
-        case Outcome::Aborted:
-            return;
-        default:
-            run.fail(texts::kTransferError);
-            return;
-    }
-    run.pause(timing_.beginPause);
-
-    if (runFlashPlan(run) != 0) {
+    if (!beginUpdate(run) || runFlashPlan(run) != 0) {
         return;
     }
     run.report.verifyStarted = verify_;

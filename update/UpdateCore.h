@@ -50,6 +50,11 @@ class CUpdateCore {
     void setDryRun(bool dryRun) { dryRun_ = dryRun; }
     void restoreControls();
     void enableExecute(bool enabled);
+    // Runs on the worker's thread as its last act, after every run (set it before Execute). What it uses
+    // must outlive the worker: the owner waits for it (waitForWorker) before those go.
+    void setOnWorkerEnded(std::function<void()> hook) { onWorkerEnded_ = std::move(hook); }
+    // Whether the last Execute started a worker (false after a refusal).
+    bool workerStarted() const { return workerStarted_; }
 
     midi::CMidiInPort& inPort() { return inPort_; }
     midi::CMidiOutPort& outPort() { return outPort_; }
@@ -66,6 +71,11 @@ class CUpdateCore {
     // The worker's body; true when it gave the controls back (busy then clears), false after an abort.
     bool updateWorker();
     void runUpdate(RunContext& run);
+    // The identity request and its answer: true with an accepted device code.
+    bool identify(RunContext& run);
+    // The BeginUpdateRequest and its answer, then the pause before the first step: true when the device
+    // agreed.
+    bool beginUpdate(RunContext& run);
     void enableControls(bool enabled);
 
     midi::MidiDriver& driver_;
@@ -81,6 +91,8 @@ class CUpdateCore {
     bool verify_ = false;
     bool dryRun_ = false;
     RunReport report_;  // the worker's while it runs
+    std::function<void()> onWorkerEnded_;
+    bool workerStarted_ = false;
     std::thread worker_;
 };
 
