@@ -238,70 +238,7 @@ void CEmulatedDevice::handle(const std::vector<std::uint8_t>& message) {
     } else if (s.silent) {
         note(TranscriptLine::Kind::Received, "not answered (silent): " + preview(message));
     } else {
-        const DeviceRequest r = parseRequest(message, s.model);
-        const std::string raw = preview(message);
-        switch (r.kind) {
-            case RequestKind::Ignored:
-                count(&EmulatorCounters::ignored);
-                note(TranscriptLine::Kind::Received, "ignored, " + std::string(r.why) + ": " + raw);
-                break;
-            case RequestKind::HostAnswer:
-                count(&EmulatorCounters::hostAnswers);
-                note(TranscriptLine::Kind::Received, "host answer " + raw);
-                break;
-            case RequestKind::Refused:
-                count(&EmulatorCounters::refused);
-                note(TranscriptLine::Kind::Received, "refused, " + std::string(r.why) + ": " + raw);
-                answer(statusAnswer(s.model, 1), "status 1");
-                break;
-            case RequestKind::Identity: {
-                count(&EmulatorCounters::identity);
-                note(TranscriptLine::Kind::Received, "Identity Request");
-                std::array<std::uint8_t, 4> version{};
-                {
-                    std::lock_guard lock(mutex_);
-                    std::copy_n(flash_.begin() + kBootVersionAddress, version.size(), version.begin());
-                }
-                answer(identityAnswer(s.model, version), "Identity Reply");
-                break;
-            }
-            case RequestKind::Begin:
-                count(&EmulatorCounters::begin);
-                note(TranscriptLine::Kind::Received, "BeginUpdateRequest");
-                last_ = {};  // a new update: its first erase and block are new ones even at the same address
-                answer(statusAnswer(s.model, s.updateMode ? 0 : 11),
-                       s.updateMode ? "status 0" : "status 11 (not in version-update mode)");
-                break;
-            case RequestKind::Erase:
-                handleErase(r, raw);
-                break;
-            case RequestKind::Write:
-                handleWrite(r, raw);
-                break;
-            case RequestKind::Read: {
-                count(&EmulatorCounters::read);
-                note(TranscriptLine::Kind::Received,
-                     format("ReadRequest 0x%06X, %u bytes", r.address, r.size));
-                std::vector<std::uint8_t> data;
-                {
-                    std::lock_guard lock(mutex_);
-                    data.assign(flash_.begin() + r.address, flash_.begin() + r.address + r.size);
-                }
-                answer(
-                    readAnswer(s.model, data, s.badRead),
-                    format("ReadReply, %u bytes%s", r.size, s.badRead ? ", wrong checksum (bad-read)" : ""));
-                break;
-            }
-            case RequestKind::End:
-                count(&EmulatorCounters::end);
-                note(TranscriptLine::Kind::Received, "EndUpdateRequest");
-                {
-                    std::lock_guard lock(mutex_);
-                    ended_ = true;  // before the answer, which the host may already hold when write() returns
-                }
-                answer(statusAnswer(s.model, s.endStatus), format("status %u", s.endStatus));
-                break;
-        }
+        dispatch(parseRequest(message, s.model), preview(message));
     }
     {
         std::lock_guard lock(mutex_);
@@ -309,6 +246,58 @@ void CEmulatedDevice::handle(const std::vector<std::uint8_t>& message) {
         lastActivity_ = Clock::now();
     }
     changed_.notify_all();
+}
+
+void CEmulatedDevice::dispatch(const DeviceRequest& r, const std::string& raw) {
+    const Scenario& s = config_.scenario;
+    switch (r.kind) {
+        case RequestKind::Ignored:
+            count(&EmulatorCounters::ignored);
+            note(TranscriptLine::Kind::Received, "ignored, " + std::string(r.why) + ": " + raw);
+            break;
+        case RequestKind::HostAnswer:
+            count(&EmulatorCounters::hostAnswers);
+            note(TranscriptLine::Kind::Received, "host answer " + raw);
+            break;
+        case RequestKind::Refused:
+            count(&EmulatorCounters::refused);
+            note(TranscriptLine::Kind::Received, "refused, " + std::string(r.why) + ": " + raw);
+            answer(statusAnswer(s.model, 1), "status 1");
+            break;
+        case RequestKind::Identity:
+            count(&EmulatorCounters::identity);
+            note(TranscriptLine::Kind::Received, "Identity Request");
+            answer(identityAnswer(s.model, flashCopy<4>(kBootVersionAddress)), "Identity Reply");
+            break;
+        case RequestKind::Begin:
+            count(&EmulatorCounters::begin);
+            note(TranscriptLine::Kind::Received, "BeginUpdateRequest");
+            last_ = {};  // a new update: its first erase and block are new ones even at the same address
+            answer(statusAnswer(s.model, s.updateMode ? 0 : 11),
+                   s.updateMode ? "status 0" : "status 11 (not in version-update mode)");
+            break;
+        case RequestKind::Erase:
+            handleErase(r, raw);
+            break;
+        case RequestKind::Write:
+            handleWrite(r, raw);
+            break;
+        case RequestKind::Read:
+            count(&EmulatorCounters::read);
+            note(TranscriptLine::Kind::Received, format("ReadRequest 0x%06X, %u bytes", r.address, r.size));
+            answer(readAnswer(s.model, readFlash(r.address, r.size), s.badRead),
+                   format("ReadReply, %u bytes%s", r.size, s.badRead ? ", wrong checksum (bad-read)" : ""));
+            break;
+        case RequestKind::End:
+            count(&EmulatorCounters::end);
+            note(TranscriptLine::Kind::Received, "EndUpdateRequest");
+            {
+                std::lock_guard lock(mutex_);
+                ended_ = true;  // before the answer, which the host may already hold when write() returns
+            }
+            answer(statusAnswer(s.model, s.endStatus), format("status %u", s.endStatus));
+            break;
+    }
 }
 
 void CEmulatedDevice::handleErase(const DeviceRequest& r, const std::string& raw) {
@@ -352,6 +341,32 @@ void CEmulatedDevice::handleErase(const DeviceRequest& r, const std::string& raw
            s.doneReply ? "DoneReply" : "status 0");
 }
 
+CEmulatedDevice::Programmed CEmulatedDevice::program(const DeviceRequest& r) {
+    Programmed result;
+    std::lock_guard lock(mutex_);
+    auto cell = flash_.begin() + r.address;
+    // Programming can only clear bits; checked for the whole block first so a refusal changes nothing.
+    for (std::uint32_t i = 0; i < r.size && !result.conflict; ++i) {
+        if ((cell[i] & r.data[i]) != r.data[i]) {
+            result.conflict = r.address + i;
+        }
+    }
+    if (result.conflict) {
+        ++counters_.norRefusals;
+        return result;
+    }
+    for (std::uint32_t i = 0; i < r.size; ++i) {
+        cell[i] &= r.data[i];
+    }
+    ++counters_.blocksWritten;
+    if (config_.scenario.corruptBlock == blockNumber_ && !corruptUsed_) {
+        corruptUsed_ = true;
+        ++counters_.faultsApplied;
+        result.corrupted = corruptOneByte(cell, r.size);
+    }
+    return result;
+}
+
 void CEmulatedDevice::handleWrite(const DeviceRequest& r, const std::string& raw) {
     const Scenario& s = config_.scenario;
     const bool resend = last_.kind == RequestKind::Write && last_.address == r.address;
@@ -386,31 +401,7 @@ void CEmulatedDevice::handleWrite(const DeviceRequest& r, const std::string& raw
     if (!pause(scaled(config_.flashTimes.programPerBlock))) {
         return;
     }
-    std::optional<std::uint32_t> conflict;
-    std::optional<std::uint32_t> corrupted;
-    {
-        std::lock_guard lock(mutex_);
-        auto cell = flash_.begin() + r.address;
-        // Programming can only clear bits; checked for the whole block first so a refusal changes nothing.
-        for (std::uint32_t i = 0; i < r.size && !conflict; ++i) {
-            if ((cell[i] & r.data[i]) != r.data[i]) {
-                conflict = r.address + i;
-            }
-        }
-        if (conflict) {
-            ++counters_.norRefusals;
-        } else {
-            for (std::uint32_t i = 0; i < r.size; ++i) {
-                cell[i] &= r.data[i];
-            }
-            ++counters_.blocksWritten;
-            if (s.corruptBlock == blockNumber_ && !corruptUsed_) {
-                corruptUsed_ = true;
-                ++counters_.faultsApplied;
-                corrupted = corruptOneByte(cell, r.size);
-            }
-        }
-    }
+    const auto [conflict, corrupted] = program(r);
     if (corrupted) {
         note(TranscriptLine::Kind::Note,
              format("stored with 0x%06X wrong (corrupt-block)", r.address + *corrupted));

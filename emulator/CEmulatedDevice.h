@@ -18,6 +18,8 @@
 //  Outside version-update mode erases and writes are refused with 11 as well, and the flash stays as it was.
 //  Refused requests (DeviceRequest.h) get status 1, ignored messages nothing.
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -137,8 +139,25 @@ class CEmulatedDevice {
 
     void run();
     void handle(const std::vector<std::uint8_t>& message);
+    // A request the device reads, by its kind; `raw` is its preview for the transcript.
+    void dispatch(const DeviceRequest& r, const std::string& raw);
     void handleErase(const DeviceRequest& r, const std::string& raw);
     void handleWrite(const DeviceRequest& r, const std::string& raw);
+    // Programs a write request's block into flash: the first address that was not erased (nothing changed),
+    // or where the corrupt-block fault spoilt it.
+    struct Programmed {
+        std::optional<std::uint32_t> conflict;
+        std::optional<std::uint32_t> corrupted;
+    };
+    Programmed program(const DeviceRequest& r);
+    // A copy of N bytes of flash at `address`, taken under the lock.
+    template <std::size_t N>
+    std::array<std::uint8_t, N> flashCopy(std::uint32_t address) const {
+        std::array<std::uint8_t, N> bytes{};
+        std::lock_guard lock(mutex_);
+        std::copy_n(flash_.begin() + address, N, bytes.begin());
+        return bytes;
+    }
     void answer(std::vector<std::uint8_t> bytes, const std::string& what);
     void sendChatter();
     bool lostAtRandom();
