@@ -3,24 +3,48 @@
 #include <emscripten/emscripten.h>
 #include <emscripten/threading.h>
 
+#include <cstring>
+
 #include "firmware/FirmwareImages.h"
 
 namespace velmora::web {
 
+// Texts and progress go to the main thread without waiting for it: two waits per block would cost the run
+// time (a round trip to the main thread each). They are queued in order with every other call to the main
+// thread, so a call that waits (enableControl, showError, the selections) finds them all applied.
+namespace {
+
+// A copy the main thread frees once it has used it.
+char* copyOf(const std::string& text) {
+    return strdup(text.c_str());
+}
+
+}  // namespace
+
 void CWebView::setStatusText(const std::string& text) {
-    MAIN_THREAD_EM_ASM({ Module.velmoraView.status(UTF8ToString($0)); }, text.c_str());
+    MAIN_THREAD_ASYNC_EM_ASM(
+        {
+            Module.velmoraView.status(UTF8ToString($0));
+            _free($0);
+        },
+        copyOf(text));
 }
 
 void CWebView::setStepText(const std::string& text) {
-    MAIN_THREAD_EM_ASM({ Module.velmoraView.step(UTF8ToString($0)); }, text.c_str());
+    MAIN_THREAD_ASYNC_EM_ASM(
+        {
+            Module.velmoraView.step(UTF8ToString($0));
+            _free($0);
+        },
+        copyOf(text));
 }
 
 void CWebView::setProgressRange(int low, int high) {
-    MAIN_THREAD_EM_ASM({ Module.velmoraView.range($0, $1); }, low, high);
+    MAIN_THREAD_ASYNC_EM_ASM({ Module.velmoraView.range($0, $1); }, low, high);
 }
 
 void CWebView::setProgressPos(int pos) {
-    MAIN_THREAD_EM_ASM({ Module.velmoraView.position($0); }, pos);
+    MAIN_THREAD_ASYNC_EM_ASM({ Module.velmoraView.position($0); }, pos);
 }
 
 void CWebView::enableControl(ControlId id, bool enabled) {

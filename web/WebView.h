@@ -1,6 +1,7 @@
 #pragma once
 // The page as an UpdateView: every call runs on the page's main thread, where the glue object
-// `Module.velmoraView` (web/velmora-glue.js) changes the controls, and has taken effect when it returns.
+// `Module.velmoraView` (web/velmora-glue.js) changes the controls, in the order made. Enabled states, error
+// boxes and the selections are waited for; texts and progress are queued ahead of them without waiting.
 
 #include <condition_variable>
 #include <mutex>

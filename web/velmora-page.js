@@ -21,9 +21,12 @@
   }
 
   if (!window.crossOriginIsolated) {
-    // The core's threads share memory, which browsers give only to pages served with COOP and COEP.
-    notice('This page must be served with the headers Cross-Origin-Opener-Policy: same-origin and ' +
-           'Cross-Origin-Embedder-Policy: require-corp (web/serve.js does).');
+    // The core's threads share memory, which browsers give only to secure pages served with COOP and COEP.
+    // Without it the catalogue (inside the module) cannot load either: these two stay English.
+    notice(!window.isSecureContext
+      ? 'Web MIDI works only in a secure context: open this page from https:// or http://localhost.'
+      : 'This page must be served with the headers Cross-Origin-Opener-Policy: same-origin and ' +
+        'Cross-Origin-Embedder-Policy: require-corp (web/serve.js does).');
     return;
   }
 
@@ -52,6 +55,7 @@
     selected: (input) => lists[input].selectedIndex,
     stepStarted: (n, write, bytes, skipped) => {
       if (meter.step.write) meter.before += meter.step.bytes;
+      if (write && skipped) meter.total -= bytes;  // the boot region already held its image
       meter.step = { write: write && !skipped, bytes, start: performance.now() };
       meter.pos = 0;
     },
@@ -64,8 +68,8 @@
     const seconds = (performance.now() - meter.step.start) / 1000;
     if (seconds <= 0) return;
     const rate = meter.pos / seconds;
-    const left = Math.max(0, meter.total - meter.before - meter.pos) / rate;
-    const clock = `${Math.floor(left / 60)}:${String(Math.round(left % 60)).padStart(2, '0')}`;
+    const left = Math.round(Math.max(0, meter.total - meter.before - meter.pos) / rate);
+    const clock = `${Math.floor(left / 60)}:${String(left % 60).padStart(2, '0')}`;
     $('rate').textContent = `${texts.rate.replace('%1', (rate / 1024).toFixed(1))}  ` +
       texts.left.replace('%1', clock);
   }
@@ -80,6 +84,7 @@
     running = on;
     $('dialog').setAttribute('aria-busy', on ? 'true' : 'false');
     if (on) {
+      meter.total = glue.writeTotal();
       meter.before = 0;
       meter.step = { write: false, bytes: 0, start: 0 };
       $('rate').textContent = '';
@@ -122,9 +127,14 @@
   }
 
   glue = new VelmoraGlue(module, view);
-  glue.start({ language, demo });
+  try {
+    glue.start({ language, demo });
+  } catch (e) {
+    notice(e.message);  // a demo scenario the emulator refuses, named with the offending key
+    document.body.dataset.ready = 'true';
+    return;
+  }
   texts = glue.pageTexts();
-  meter.total = glue.writeTotal();
   document.documentElement.lang = language;
   document.title = texts.title;
   $('title').textContent = texts.title;

@@ -159,6 +159,14 @@ test('Chromium\'s own Web MIDI on a machine without sound devices: its error sho
   await page.browserContext().close();
 });
 
+test('a demo scenario the emulator refuses is named on the page, not a dead page', async () => {
+  const { page } = await open({ query: '?demo=refuse-block=x' });
+  const state = await read(page);
+  assert.match(state.notice, /refuse-block/);
+  assert.deepStrictEqual(state.inputs, []);
+  await page.browserContext().close();
+});
+
 for (const lang of ['en', 'ja']) {
   test(`the demo (${lang}): mid-update picture, axe-core finds nothing, the update completes`, async () => {
     const { page, errors } = await open({ query: '?demo', lang });
