@@ -1,12 +1,13 @@
 // The page's entry points, called from the JavaScript glue (web/velmora-glue.js) on the main thread: start an
 // updater on Web MIDI or on the emulated device, hand over port lists and arriving messages, Execute, and the
-// texts of the catalogue. For tests and the demo, an emulated device whose ports the glue can stand behind a
-// Web MIDI implementation of its own (the "device" calls).
+// texts of the catalogue. The "device" calls run an emulated device on its own, for the test-side Web MIDI
+// implementation (web/tests/emulated-midi.js) that the tests and the benchmark put behind the page.
 
 #include <emscripten/emscripten.h>
 #include <emscripten/threading.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -98,6 +99,11 @@ extern "C" {
 // device when demoScenario is not null, otherwise on the Web MIDI ports the glue reports. Times are scaled by
 // timeScale (1: the product's). 0, or -1 with the reason in velmora_text() for a scenario refused.
 EMSCRIPTEN_KEEPALIVE int velmora_start(const char* language, const char* demoScenario, double timeScale) {
+    if (g_updater && g_updater->core->busy()) {
+        // Its worker may be waiting for this thread, which would then wait for the worker.
+        g_text = "an update is running";
+        return -1;
+    }
     if (g_updater) {
         g_updater->view.release();
         g_updater.reset();
