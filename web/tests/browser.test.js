@@ -142,6 +142,21 @@ for (const row of webMidiRows) {
   });
 }
 
+// Pre-selection would take the new port (the last with an accepted name): the selection must stay.
+test('a port that comes is listed, the selection stays on its port', async (t) => {
+  const { page } = await open({ midi: { timeScale: 0 } });
+  if ((await read(page)).notice.includes('stand-in')) return t.skip('a stand-in build offers only the demo');
+  await page.evaluate(() => window.velmoraTestAccess.plugIn('USB Audio Device'));
+  const state = await until(page, (s) => s.inputs.length === 2, 'the new port listed');
+  assert.deepStrictEqual(state.inputs, ['Velmora', 'USB Audio Device']);
+  const selected = await page.evaluate(() => ['midiIn', 'midiOut'].map((id) => {
+    const list = document.getElementById(id);
+    return list.options[list.selectedIndex].text;
+  }));
+  assert.deepStrictEqual(selected, ['Velmora', 'Velmora']);
+  await page.browserContext().close();
+});
+
 test('permission refused: the page says what to do', async () => {
   const { page } = await open({ midi: { granted: false }, grant: false });
   await page.click('#rescan');

@@ -40,6 +40,15 @@
       this.dispatchEvent(Object.assign(new Event('statechange'), { port: this.outputs.get('velmora-out') }));
     }
 
+    // Another device's ports appear after the emulated one's, as a hot-plugged device's do.
+    plugIn(name) {
+      const ports = (type, map) => new Map([...map, [`${name}-${type}`, new EmulatedPort(type, `${name}-${type}`)]]);
+      this.inputs = ports('input', this.inputs);
+      this.outputs = ports('output', this.outputs);
+      for (const port of [this.inputs.get(`${name}-input`), this.outputs.get(`${name}-output`)]) port.name = name;
+      this.dispatchEvent(Object.assign(new Event('statechange'), { port: this.inputs.get(`${name}-input`) }));
+    }
+
     verdict() { return JSON.parse(this.device.ccall('velmora_device_verdict', 'string', [], [])); }
   }
 
