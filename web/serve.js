@@ -8,24 +8,25 @@ const path = require('node:path');
 const types = { '.html': 'text/html; charset=utf-8', '.js': 'text/javascript', '.wasm': 'application/wasm',
   '.css': 'text/css', '.png': 'image/png', '.json': 'application/json' };
 
-// A request handler for the files under `root`.
-function serveFolder(root) {
-  return (req, res) => serve(path.resolve(root), req, res);
+// A request handler for the files under `root`; isolate false leaves the two headers out, as many static
+// hosts do (the page then gets them from its service worker).
+function serveFolder(root, { isolate = true } = {}) {
+  return (req, res) => serve(path.resolve(root), isolate, req, res);
 }
 
-function serve(root, req, res) {
+function serve(root, isolate, req, res) {
   const url = new URL(req.url, 'http://localhost');
   const file = path.join(root, decodeURIComponent(url.pathname === '/' ? '/index.html' : url.pathname));
   if (!file.startsWith(root + path.sep) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
     res.writeHead(404).end('not found');
     return;
   }
-  res.writeHead(200, {
-    'Content-Type': types[path.extname(file)] || 'application/octet-stream',
-    'Cross-Origin-Opener-Policy': 'same-origin',
-    'Cross-Origin-Embedder-Policy': 'require-corp',
-    'Cache-Control': 'no-cache',
-  });
+  const headers = { 'Content-Type': types[path.extname(file)] || 'application/octet-stream', 'Cache-Control': 'no-cache' };
+  if (isolate) {
+    headers['Cross-Origin-Opener-Policy'] = 'same-origin';
+    headers['Cross-Origin-Embedder-Policy'] = 'require-corp';
+  }
+  res.writeHead(200, headers);
   fs.createReadStream(file).pipe(res);
 }
 

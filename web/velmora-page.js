@@ -22,7 +22,19 @@
 
   if (!window.crossOriginIsolated) {
     // The core's threads share memory, which browsers give only to secure pages served with COOP and COEP.
-    // Without it the catalogue (inside the module) cannot load either: these two stay English.
+    // A host that sends neither gets them from velmora-sw.js, after one reload.
+    if (window.isSecureContext && navigator.serviceWorker && !sessionStorage.getItem('velmora-sw')) {
+      sessionStorage.setItem('velmora-sw', 'tried');
+      try {
+        await navigator.serviceWorker.register('velmora-sw.js');
+        await navigator.serviceWorker.ready;
+        location.reload();
+        return;
+      } catch (e) {
+        // no service worker to be had: say what the host must do
+      }
+    }
+    // Without isolation the catalogue (inside the module) cannot load either: these two stay English.
     notice(!window.isSecureContext
       ? 'Web MIDI works only in a secure context: open this page from https:// or http://localhost.'
       : 'This page must be served with the headers Cross-Origin-Opener-Policy: same-origin and ' +

@@ -49,11 +49,11 @@ after(async () => {
 });
 
 // A page of the updater; `midi` installs the test-side Web MIDI first, `grant` lets the page use MIDI.
-async function open({ query = '', lang = 'en', midi = null, grant = true }) {
+async function open({ query = '', lang = 'en', midi = null, grant = true, at = origin }) {
   // A context of its own: permissions granted to one row are not another's.
   const context = await browser.createBrowserContext();
   if (grant) {
-    await context.overridePermissions(origin, ['midi', 'midi-sysex']);  // CDP Browser.grantPermissions
+    await context.overridePermissions(at, ['midi', 'midi-sysex']);  // CDP Browser.grantPermissions
   }
   const page = await context.newPage();
   // The browser's language, as navigator.languages reports it to the page.
@@ -65,7 +65,7 @@ async function open({ query = '', lang = 'en', midi = null, grant = true }) {
   if (midi) {
     await page.evaluateOnNewDocument(`${fakeMidi}\ninstallEmulatedMidi(navigator, null, ${JSON.stringify(midi)});`);
   }
-  await page.goto(`${origin}/${query}`);
+  await page.goto(`${at}/${query}`);
   await page.waitForSelector('body[data-ready]', { timeout: 30000 });
   return { page, errors };
 }
@@ -172,6 +172,17 @@ test('Chromium\'s own Web MIDI on a machine without sound devices: its error sho
   if (state.inputs.length > 0) return t.skip('this machine has MIDI ports');
   assert.match(state.notice, /could not reach the computer's MIDI system: .+/);
   await page.browserContext().close();
+});
+
+test('a host that sends no isolation headers: the service worker supplies them and the page starts', async () => {
+  const { serveFolder } = require('../serve.js');
+  const bare = http.createServer(serveFolder(dir, { isolate: false }));
+  await new Promise((r) => bare.listen(0, '127.0.0.1', r));
+  const { page } = await open({ query: '?demo', at: `http://localhost:${bare.address().port}` });
+  assert.strictEqual(await page.evaluate(() => window.crossOriginIsolated), true);
+  assert.deepStrictEqual((await read(page)).inputs, ['Velmora']);
+  await page.browserContext().close();
+  bare.close();
 });
 
 test('a demo scenario the emulator refuses is named on the page, not a dead page', async () => {
