@@ -32,7 +32,8 @@ constexpr bool kStandIn[] = {
 #undef VELMORA_FIRMWARE_IMAGE
 };
 
-static_assert(std::ranges::adjacent_find(kIds, std::ranges::greater_equal{}) == std::end(kIds),
+// Iterator algorithms, not std::ranges: the web build's libc++ 13 has none of the latter.
+static_assert(std::adjacent_find(std::begin(kIds), std::end(kIds), std::greater_equal<>{}) == std::end(kIds),
               "firmware ids must be unique and ascending");
 
 using ImageTable = std::array<velmora::FirmwareImage, std::size(kIds)>;
@@ -116,7 +117,8 @@ namespace velmora {
 
 const FirmwareImage* loadImage(std::uint32_t id) {
     static const ImageTable table = buildTable();
-    const auto it = std::ranges::find(table, id, &FirmwareImage::id);
+    const auto it =
+        std::find_if(table.begin(), table.end(), [id](const FirmwareImage& image) { return image.id == id; });
     if (it == table.end() || it->data == nullptr) {
         return nullptr;
     }
@@ -128,12 +130,12 @@ std::span<const std::uint32_t> firmwareImageIds() {
 }
 
 bool isStandInImage(std::uint32_t id) {
-    const auto it = std::ranges::find(kIds, id);
+    const auto it = std::find(std::begin(kIds), std::end(kIds), id);
     return it != std::end(kIds) && kStandIn[it - std::begin(kIds)];
 }
 
 bool carriesStandInImages() {
-    return std::ranges::any_of(kStandIn, [](bool standIn) { return standIn; });
+    return std::any_of(std::begin(kStandIn), std::end(kStandIn), [](bool standIn) { return standIn; });
 }
 
 }  // namespace velmora

@@ -37,19 +37,23 @@ constexpr std::array<StandInLayout, 5> kLayouts{{
     {142, 0x23000, false, 0x1000, {{{0, "TIPA"}, {0x23000 - 4, "1.00"}}}},
 }};
 
-static_assert(std::ranges::adjacent_find(kLayouts, std::ranges::greater_equal{}, &StandInLayout::id) ==
-                  kLayouts.end(),
+// Iterator algorithms, not std::ranges: the web build's libc++ 13 has none of the latter.
+static_assert(std::adjacent_find(kLayouts.begin(), kLayouts.end(),
+                                 [](const StandInLayout& a, const StandInLayout& b) {
+                                     return a.id >= b.id;
+                                 }) == kLayouts.end(),
               "stand-in ids must be unique and ascending");
-static_assert(std::ranges::all_of(kLayouts,
-                                  [](const StandInLayout& l) {
-                                      return std::ranges::all_of(l.markers, [&](const Marker& m) {
-                                          return m.offset + m.bytes.size() <= l.size;
-                                      });
-                                  }),
+static_assert(std::all_of(kLayouts.begin(), kLayouts.end(),
+                          [](const StandInLayout& l) {
+                              return std::all_of(l.markers.begin(), l.markers.end(), [&](const Marker& m) {
+                                  return m.offset + m.bytes.size() <= l.size;
+                              });
+                          }),
               "every marker must lie inside its image");
 
 const StandInLayout* findLayout(std::uint32_t id) {
-    const auto it = std::ranges::find(kLayouts, id, &StandInLayout::id);
+    const auto it =
+        std::find_if(kLayouts.begin(), kLayouts.end(), [id](const StandInLayout& l) { return l.id == id; });
     return it == kLayouts.end() ? nullptr : &*it;
 }
 
@@ -62,10 +66,10 @@ void fillCodeLike(std::span<std::uint8_t> out, CSplitMix64& rng) {
         const auto segment = out.subspan(pos, len);
         switch (rng.below(16)) {
             case 0:
-                std::ranges::fill(segment, std::uint8_t{0x00});
+                std::fill(segment.begin(), segment.end(), std::uint8_t{0x00});
                 break;
             case 1:
-                std::ranges::fill(segment, std::uint8_t{0xFF});
+                std::fill(segment.begin(), segment.end(), std::uint8_t{0xFF});
                 break;
             default:
                 for (auto& b : segment) {
@@ -91,7 +95,7 @@ std::vector<std::uint8_t> generateStandIn(std::uint32_t id) {
         fillCodeLike(std::span(image).first(layout->size - layout->erasedTail), rng);
     }
     for (const Marker& marker : layout->markers) {
-        std::ranges::copy(marker.bytes, image.begin() + marker.offset);
+        std::copy(marker.bytes.begin(), marker.bytes.end(), image.begin() + marker.offset);
     }
     return image;
 }

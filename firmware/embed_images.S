@@ -12,6 +12,12 @@
 #define VELMORA_OBJECT_TYPE(sym)
 #define VELMORA_OBJECT_SIZE(sym, len)
 #define VELMORA_LOCAL_SYMBOL(sym)
+#elif defined(__wasm__)
+/* WebAssembly objects: section flags and symbol types are spelt with @. */
+#define VELMORA_RODATA .section .rodata.velmora_firmware,"",@
+#define VELMORA_OBJECT_TYPE(sym) .type sym,@object
+#define VELMORA_OBJECT_SIZE(sym, len) .size sym, len
+#define VELMORA_LOCAL_SYMBOL(sym) .hidden sym
 #else
 #define VELMORA_RODATA .section .rodata.velmora_firmware, "a", %progbits
 #define VELMORA_OBJECT_TYPE(sym) .type sym, %object
@@ -47,7 +53,7 @@ velmora_fw_\id\()_size:
 #define VELMORA_FIRMWARE_IMAGE(id, size, standIn, path) VELMORA_IMAGE id, path, size
 #include "velmora_firmware_manifest.h"
 
-#if !defined(_WIN32) && !defined(__CYGWIN__)
+#if !defined(_WIN32) && !defined(__CYGWIN__) && !defined(__wasm__)
 /* Data only: keep the stack non-executable. */
 .section .note.GNU-stack, "", %progbits
 #endif

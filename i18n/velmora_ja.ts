@@ -63,6 +63,14 @@
 <context>
     <name>Drivers</name>
     <message>
+        <source>the port is not there any more</source>
+        <translation>ポートがもうありません</translation>
+    </message>
+    <message>
+        <source>the browser could not open the port</source>
+        <translation>ブラウザーがポートを開けませんでした</translation>
+    </message>
+    <message>
         <source>the port list changed: rescan</source>
         <translation>ポートの一覧が変わりました: 再検索してください</translation>
     </message>
@@ -963,6 +971,45 @@ time of a USB link and of flash erasing and programming: a whole update takes ab
     <message>
         <source>%1 left</source>
         <translation>残り %1</translation>
+    </message>
+</context>
+<context>
+    <name>Web</name>
+    <message>
+        <source>This browser has no Web MIDI. Use Chrome, Edge, Opera or Firefox; Safari does not have it.</source>
+        <translation>このブラウザーには Web MIDI がありません。Chrome、Edge、Opera、Firefox を使ってください (Safari にはありません)。</translation>
+    </message>
+    <message>
+        <source>MIDI access was refused. Allow this site to use MIDI devices (with system exclusive messages) in the browser&apos;s site settings, then press Rescan Device.</source>
+        <translation>MIDI の使用が拒否されました。ブラウザーのサイトの設定で、このサイトに MIDI デバイス (システム エクスクルーシブ メッセージを含む) の使用を許可してから、デバイス再検索を押してください。</translation>
+    </message>
+    <message>
+        <source>Web MIDI works only in a secure context: open this page from https:// or http://localhost.</source>
+        <translation>Web MIDI は安全なコンテキストでのみ動作します: このページを https:// または http://localhost から開いてください。</translation>
+    </message>
+    <message>
+        <source>The browser could not reach the computer&apos;s MIDI system: %1</source>
+        <translation>ブラウザーがコンピューターの MIDI システムを使えませんでした: %1</translation>
+    </message>
+    <message>
+        <source>Connect the device and press Rescan Device: the browser asks to allow MIDI.</source>
+        <translation>デバイスを接続してデバイス再検索を押してください: ブラウザーが MIDI の許可を求めます。</translation>
+    </message>
+    <message>
+        <source>Demo: an emulated device, running in this page.</source>
+        <translation>デモ: このページの中で動くエミュレートされたデバイスです。</translation>
+    </message>
+    <message>
+        <source>Try the demo</source>
+        <translation>デモを試す</translation>
+    </message>
+    <message>
+        <source>%1 KiB/s</source>
+        <translation>%1 KiB/秒</translation>
+    </message>
+    <message>
+        <source>Progress</source>
+        <translation>進行状況</translation>
     </message>
 </context>
 </TS>
