@@ -501,6 +501,28 @@ TEST_F(ScriptedUpdate, EveryBlockGetsItsOwnThirtyOneRepeats) {
     EXPECT_EQ(core->lastRun().resends, 40);
 }
 
+// An answer later than the block wait but within the grace wait after it is the block's own: the block is not
+// sent again, nor read back.
+TEST_F(ScriptedUpdate, AnAnswerInsideTheGraceWaitCountsAsItsOwn) {
+    Timing graceful = successTiming();
+    graceful.blockTimeout = 50ms;
+    graceful.lateGrace = 5s;
+    start(
+        [](const Bytes& r, int n) -> std::optional<Bytes> {
+            static int writes = 0;
+            if (n == 0)
+                writes = 0;
+            if (ScriptedDevice::isCode(r, 0x02) && ++writes == 1)
+                std::this_thread::sleep_for(300ms);  // the first block's answer, late
+            return agreeable(r, n);
+        },
+        graceful);
+    finish();
+    EXPECT_EQ(view.count("status:Version update completed."), 1u);
+    EXPECT_EQ(core->lastRun().resends, 0);
+    EXPECT_EQ(countRequests(0x60), 1) << "only the boot version is read: the late answer left no doubt";
+}
+
 // A block's answer lost for good, and a device that answers no read but the boot version's: the block cannot
 // be confirmed, so the run fails, however often the device says it wrote the block.
 TEST_F(ScriptedUpdate, ABlockThatCannotBeReadBackAfterALostAnswerFailsTheRun) {
