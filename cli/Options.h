@@ -4,6 +4,7 @@
 
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,35 @@ const emulator::Scenario& scenarioFor(const Options& options, int k);
 
 // `args` without the program's name.
 ParsedArguments parseArguments(const std::vector<std::string>& args);
+
+// One row per option: the parser, --help and the bash completion all read this table.
+enum class Takes {
+    Nothing,
+    Value,          // "--name VALUE" or "--name=VALUE"
+    OptionalValue,  // only ever "--name=VALUE", so that a following argument is never taken
+};
+struct Parsing;  // the options being parsed, and which were given
+struct OptionRow {
+    const char* name;   // as matched; the help's --help row also answers to -h
+    const char* usage;  // the help's left column
+    Takes takes = Takes::Nothing;
+    // English; lines after the first are indented under the first in --help.
+    const char* help;
+    bool other = false;  // listed under "Other options:" rather than with the ports
+    // Empty, or why the value is refused; none for the rows the parser handles first or only describes.
+    std::string (*apply)(Parsing&, const std::string& value) = nullptr;
+};
+std::span<const OptionRow> optionTable();
+
+// `first` given with `second` (or without it, for Needs) is refused with `error`, whose %1 is `first`.
+struct OptionRule {
+    enum Kind { Excludes, Needs };
+    const char* first;
+    const char* second;
+    Kind kind;
+    const char* error;
+};
+std::span<const OptionRule> optionRules();
 
 std::string helpText(std::string_view program);
 // "PROGRAM VERSION": the version the package carries.
