@@ -75,20 +75,20 @@ enum class Takes {
     Value,          // "--name VALUE" or "--name=VALUE"
     OptionalValue,  // only ever "--name=VALUE", so that a following argument is never taken
 };
-struct Parsing;  // the options being parsed, and which were given
+struct Parsing;
 struct OptionRow {
-    const char* name;   // as matched; the help's --help row also answers to -h
+    const char* name;
     const char* usage;  // the help's left column
-    Takes takes = Takes::Nothing;
-    // English; lines after the first are indented under the first in --help.
-    const char* help;
-    bool other = false;  // listed under "Other options:" rather than with the ports
-    // Empty, or why the value is refused; none for the rows the parser handles first or only describes.
-    std::string (*apply)(Parsing&, const std::string& value) = nullptr;
+    Takes takes;
+    // Empty, or why the value is refused; none for --help and --version, looked for first, and for a row
+    // that only describes another form of an option.
+    std::string (*apply)(Parsing&, std::string_view name, const std::string& value);
+    const char* help;    // English; lines after the first are indented under the first
+    bool other = false;  // listed under "Other options:"
 };
 std::span<const OptionRow> optionTable();
 
-// `first` given with `second` (or without it, for Needs) is refused with `error`, whose %1 is `first`.
+// `first` given with `second` (or, for Needs, without it) is refused with `error`, whose %1 is `first`.
 struct OptionRule {
     enum Kind { Excludes, Needs };
     const char* first;

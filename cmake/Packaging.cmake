@@ -37,7 +37,10 @@ endforeach()
 foreach(page ${man})
     install(FILES ${out}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT velmora)
 endforeach()
-# The completion offers the options of velmora-flash's own table, written from it at build time.
+# The completion offers the options of velmora-flash's own table, written from it at build time by a host tool.
+add_executable(velmora-flash-completion ${pkg}/velmora-flash-completion.cpp)
+target_link_libraries(velmora-flash-completion PRIVATE velmora_cli)
+velmora_warnings(velmora-flash-completion)
 add_custom_command(OUTPUT ${out}/velmora-flash.bash
                    COMMAND velmora-flash-completion ${pkg}/velmora-flash.bash.in ${out}/velmora-flash.bash
                    DEPENDS velmora-flash-completion ${pkg}/velmora-flash.bash.in VERBATIM)
