@@ -27,7 +27,7 @@ add_dependencies(test_cli_run velmora-flash)
 if(UNIX AND NOT APPLE)  # where the packaging generates it
     add_test(NAME cli_bash_completion
              COMMAND bash -c "bash -n \"$1\" && source \"$1\" && COMP_WORDS=(velmora-flash --dry) COMP_CWORD=1 \
-                     && _velmora_flash && [ \"\${COMPREPLY[*]}\" = --dry-run ]" -
+                     && { _velmora_flash; [ \"\${COMPREPLY[*]}\" = --dry-run ]; }" -
                      ${PROJECT_BINARY_DIR}/packaging/velmora-flash.bash)
 endif()
 
