@@ -128,7 +128,8 @@ const OptionRow kOptions[] = {
         "copies of the updater would pre-select; lines start with the device's port\n"
         "name, and a table of outcomes ends the output")},
     {"--emulated-devices", "--emulated-devices N", Takes::Value, setCopy<&Options::emulatedDevices>,
-        VELMORA_TEXT("velmora-flash", "with --emulate: N emulated devices (1 to 20), named for copies 1 to N")},
+        VELMORA_TEXT("velmora-flash",
+        "with --emulate: N emulated devices (1 to 20), named for copies 1 to N")},
     // --emulate again, its other form described on a line of its own.
     {"--emulate", "--emulate=SCENARIO@K", Takes::OptionalValue, nullptr, VELMORA_TEXT("velmora-flash",
         "SCENARIO for emulated device K only; may be given once per device, beside\n"
@@ -151,7 +152,8 @@ const OptionRow kOptions[] = {
         "device's times, multiplied by F (0.01 <= F <= 1)"), true},
     // Looked for before anything else.
     {"--help", "-h, --help", Takes::Nothing, nullptr, VELMORA_TEXT("velmora-flash", "this text"), true},
-    {"--version", "--version", Takes::Nothing, nullptr, VELMORA_TEXT("velmora-flash", "the program's version"), true},
+    {"--version", "--version", Takes::Nothing, nullptr, VELMORA_TEXT("velmora-flash",
+        "the program's version"), true},
 };
 
 // Texts more than one pair of options is refused with.
