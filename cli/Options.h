@@ -4,6 +4,7 @@
 
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,35 @@ const emulator::Scenario& scenarioFor(const Options& options, int k);
 
 // `args` without the program's name.
 ParsedArguments parseArguments(const std::vector<std::string>& args);
+
+// One row per option: the parser, --help and the bash completion all read this table.
+enum class Takes {
+    Nothing,
+    Value,          // "--name VALUE" or "--name=VALUE"
+    OptionalValue,  // only ever "--name=VALUE", so that a following argument is never taken
+};
+struct Parsing;
+struct OptionRow {
+    const char* name;
+    const char* usage;  // the help's left column
+    Takes takes;
+    // Empty, or why the value is refused; none for --help and --version, looked for first, and for a row
+    // that only describes another form of an option.
+    std::string (*apply)(Parsing&, std::string_view name, const std::string& value);
+    const char* help;    // English; lines after the first are indented under the first
+    bool other = false;  // listed under "Other options:"
+};
+std::span<const OptionRow> optionTable();
+
+// `first` given with `second` (or, for Needs, without it) is refused with `error`, whose %1 is `first`.
+struct OptionRule {
+    enum Kind { Excludes, Needs };
+    const char* first;
+    const char* second;
+    Kind kind;
+    const char* error;
+};
+std::span<const OptionRule> optionRules();
 
 std::string helpText(std::string_view program);
 // "PROGRAM VERSION": the version the package carries.

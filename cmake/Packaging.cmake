@@ -37,7 +37,15 @@ endforeach()
 foreach(page ${man})
     install(FILES ${out}/${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT velmora)
 endforeach()
-install(FILES ${pkg}/velmora-flash.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+# The completion offers the options of velmora-flash's own table, written from it at build time by a host tool.
+add_executable(velmora-flash-completion ${pkg}/velmora-flash-completion.cpp)
+target_link_libraries(velmora-flash-completion PRIVATE velmora_cli)
+velmora_warnings(velmora-flash-completion)
+add_custom_command(OUTPUT ${out}/velmora-flash.bash
+                   COMMAND velmora-flash-completion ${pkg}/velmora-flash.bash.in ${out}/velmora-flash.bash
+                   DEPENDS velmora-flash-completion ${pkg}/velmora-flash.bash.in VERBATIM)
+add_custom_target(velmora-flash-bash-completion ALL DEPENDS ${out}/velmora-flash.bash)
+install(FILES ${out}/velmora-flash.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME velmora-flash COMPONENT velmora)
 install(FILES ${pkg}/copyright ${out}/changelog.gz DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/velmora-updater
         COMPONENT velmora)

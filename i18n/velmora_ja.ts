@@ -775,70 +775,6 @@ updater window, from a terminal or a script.
 </translation>
     </message>
     <message>
-        <source>  --in NAME|NUMBER     the MIDI IN port, by its exact name, its number in --list or its
-                       address there (hw:C,D,S on ALSA)
-  --out NAME|NUMBER    the MIDI OUT port, the same way
-  --device PATH        a raw MIDI byte stream (tty, pty, /dev/snd/midiC*D*), both directions
-  --emulate[=SCENARIO] the built-in emulated device instead of hardware; SCENARIO below
-  --instance N         look for the names copy N of the updater looks for: from 2 on, each name
-                       followed by &quot; (N)&quot; (1 to 20, default 1)
-  --all                every device at once: each MIDI IN and MIDI OUT pair that one of the 20
-                       copies of the updater would pre-select; lines start with the device&apos;s port
-                       name, and a table of outcomes ends the output
-  --emulated-devices N with --emulate: N emulated devices (1 to 20), named for copies 1 to N
-  --emulate=SCENARIO@K SCENARIO for emulated device K only; may be given once per device, beside
-                       one --emulate[=SCENARIO] for the others
-</source>
-        <translation>  --in NAME|NUMBER     MIDI IN ポート。正確な名前、--list での番号、またはそこに示された
-                       アドレス (ALSA では hw:C,D,S) で指定
-  --out NAME|NUMBER    MIDI OUT ポート。指定方法は --in と同じ
-  --device PATH        生の MIDI バイトストリーム (tty、pty、/dev/snd/midiC*D*)。送受信の両方に使用
-  --emulate[=SCENARIO] ハードウェアの代わりに内蔵のエミュレートデバイスを使用。SCENARIO は後述
-  --instance N         アップデーターの N 番目のインスタンスが探す名前を探す: 2 以降は各名前の
-                       後に &quot; (N)&quot; が付く (1 ～ 20、既定値 1)
-  --all                すべてのデバイスを同時に更新: 20 個のインスタンスのいずれかが事前選択する
-                       MIDI IN と MIDI OUT の組ごとに更新する。各行はデバイスのポート名で始まり、
-                       最後に結果の表を出力
-  --emulated-devices N --emulate と併用: エミュレートされたデバイスを N 台 (1 ～ 20) 用意し、
-                       インスタンス 1 ～ N の名前を付ける
-  --emulate=SCENARIO@K エミュレートされたデバイス K だけの SCENARIO。デバイスごとに 1 回指定でき、
-                       他のデバイス用の --emulate[=SCENARIO] 1 つと併用できる
-</translation>
-    </message>
-    <message>
-        <source>Other options:
-  --list               number the MIDI IN and MIDI OUT ports and mark the pre-selected ones
-  --dry-run            identify the device and read its boot version, then say what an update
-                       would do (steps, bytes, expected time); nothing is begun, erased or written
-  --json               JSON Lines events on standard output (docs/json-events.md); the lines
-                       meant for people go to standard error
-  --verify             after the last write, read every written region back (4 KiB reads) and
-                       compare it with the images; a difference fails the update, naming the
-                       image and the first differing address. Needs a device that answers reads
-                       of 4 KiB; one that does not makes the update fail, never pass
-  --timing-scale F     test aid, with --emulate only: every protocol time, and the emulated
-                       device&apos;s times, multiplied by F (0.01 &lt;= F &lt;= 1)
-  -h, --help           this text
-  --version            the program&apos;s version
-</source>
-        <translation>その他のオプション:
-  --list               MIDI IN と MIDI OUT のポートを番号付きで表示し、事前選択されるポートに
-                       印を付ける
-  --dry-run            デバイスを識別してブートバージョンを読み取り、更新で行う内容 (ステップ、
-                       バイト数、予想時間) を表示する。開始、消去、書き込みは一切行わない
-  --json               標準出力に JSON Lines のイベントを出力 (docs/json-events.md)。人が読む
-                       行は標準エラー出力に出る
-  --verify             最後の書き込みの後、書き込んだ全領域を読み戻して (4 KiB 単位) イメージと
-                       比較する。違いがあれば、そのイメージと最初に異なるアドレスを示して更新を
-                       失敗とする。4 KiB の読み出しに応答するデバイスが必要で、応答しない
-                       デバイスでは更新は失敗する (成功にはならない)
-  --timing-scale F     テスト補助、--emulate 使用時のみ: プロトコルの各時間とエミュレートされた
-                       デバイスの時間を F 倍にする (0.01 &lt;= F &lt;= 1)
-  -h, --help           このヘルプを表示
-  --version            プログラムのバージョンを表示
-</translation>
-    </message>
-    <message>
         <source>Progress: on a terminal, one line kept up to date (step, what it does, bytes of the step, share of
 the image bytes written, rate, time left). Otherwise one line per step (&quot;Step 4/9: ...&quot;) and per
 change of the status text. The last line of a completed update is &quot;Version update completed.&quot;;
@@ -971,6 +907,96 @@ time of a USB link and of flash erasing and programming: a whole update takes ab
     <message>
         <source>%1 left</source>
         <translation>残り %1</translation>
+    </message>
+    <message>
+        <source>the MIDI IN port, by its exact name, its number in --list or its
+address there (hw:C,D,S on ALSA)</source>
+        <translation>MIDI IN ポート。正確な名前、--list での番号、またはそこに示された
+アドレス (ALSA では hw:C,D,S) で指定</translation>
+    </message>
+    <message>
+        <source>the MIDI OUT port, the same way</source>
+        <translation>MIDI OUT ポート。指定方法は --in と同じ</translation>
+    </message>
+    <message>
+        <source>a raw MIDI byte stream (tty, pty, /dev/snd/midiC*D*), both directions</source>
+        <translation>生の MIDI バイトストリーム (tty、pty、/dev/snd/midiC*D*)。送受信の両方に使用</translation>
+    </message>
+    <message>
+        <source>the built-in emulated device instead of hardware; SCENARIO below</source>
+        <translation>ハードウェアの代わりに内蔵のエミュレートデバイスを使用。SCENARIO は後述</translation>
+    </message>
+    <message>
+        <source>look for the names copy N of the updater looks for: from 2 on, each name
+followed by &quot; (N)&quot; (1 to 20, default 1)</source>
+        <translation>アップデーターの N 番目のインスタンスが探す名前を探す: 2 以降は各名前の
+後に &quot; (N)&quot; が付く (1 ～ 20、既定値 1)</translation>
+    </message>
+    <message>
+        <source>every device at once: each MIDI IN and MIDI OUT pair that one of the 20
+copies of the updater would pre-select; lines start with the device&apos;s port
+name, and a table of outcomes ends the output</source>
+        <translation>すべてのデバイスを同時に更新: 20 個のインスタンスのいずれかが事前選択する
+MIDI IN と MIDI OUT の組ごとに更新する。各行はデバイスのポート名で始まり、
+最後に結果の表を出力</translation>
+    </message>
+    <message>
+        <source>with --emulate: N emulated devices (1 to 20), named for copies 1 to N</source>
+        <translation>--emulate と併用: エミュレートされたデバイスを N 台 (1 ～ 20) 用意し、
+インスタンス 1 ～ N の名前を付ける</translation>
+    </message>
+    <message>
+        <source>SCENARIO for emulated device K only; may be given once per device, beside
+one --emulate[=SCENARIO] for the others</source>
+        <translation>エミュレートされたデバイス K だけの SCENARIO。デバイスごとに 1 回指定でき、
+他のデバイス用の --emulate[=SCENARIO] 1 つと併用できる</translation>
+    </message>
+    <message>
+        <source>number the MIDI IN and MIDI OUT ports and mark the pre-selected ones</source>
+        <translation>MIDI IN と MIDI OUT のポートを番号付きで表示し、事前選択されるポートに
+印を付ける</translation>
+    </message>
+    <message>
+        <source>identify the device and read its boot version, then say what an update
+would do (steps, bytes, expected time); nothing is begun, erased or written</source>
+        <translation>デバイスを識別してブートバージョンを読み取り、更新で行う内容 (ステップ、
+バイト数、予想時間) を表示する。開始、消去、書き込みは一切行わない</translation>
+    </message>
+    <message>
+        <source>JSON Lines events on standard output (docs/json-events.md); the lines
+meant for people go to standard error</source>
+        <translation>標準出力に JSON Lines のイベントを出力 (docs/json-events.md)。人が読む
+行は標準エラー出力に出る</translation>
+    </message>
+    <message>
+        <source>after the last write, read every written region back (4 KiB reads) and
+compare it with the images; a difference fails the update, naming the
+image and the first differing address. Needs a device that answers reads
+of 4 KiB; one that does not makes the update fail, never pass</source>
+        <translation>最後の書き込みの後、書き込んだ全領域を読み戻して (4 KiB 単位) イメージと
+比較する。違いがあれば、そのイメージと最初に異なるアドレスを示して更新を
+失敗とする。4 KiB の読み出しに応答するデバイスが必要で、応答しない
+デバイスでは更新は失敗する (成功にはならない)</translation>
+    </message>
+    <message>
+        <source>test aid, with --emulate only: every protocol time, and the emulated
+device&apos;s times, multiplied by F (0.01 &lt;= F &lt;= 1)</source>
+        <translation>テスト補助、--emulate 使用時のみ: プロトコルの各時間とエミュレートされた
+デバイスの時間を F 倍にする (0.01 &lt;= F &lt;= 1)</translation>
+    </message>
+    <message>
+        <source>this text</source>
+        <translation>このヘルプを表示</translation>
+    </message>
+    <message>
+        <source>the program&apos;s version</source>
+        <translation>プログラムのバージョンを表示</translation>
+    </message>
+    <message>
+        <source>Other options:
+</source>
+        <translation>その他のオプション:
+</translation>
     </message>
 </context>
 <context>

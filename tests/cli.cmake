@@ -5,6 +5,10 @@ if(NOT TARGET velmora_cli)
 endif()
 
 velmora_test(test_cli_options SOURCES test_cli_options.cpp LIBS velmora_cli)
+if(NOT WIN32)  # a host path a test under wine would not open
+    target_compile_definitions(test_cli_options
+                               PRIVATE VELMORA_MAN_PAGE="${PROJECT_SOURCE_DIR}/packaging/linux/velmora-flash.1")
+endif()
 velmora_test(test_cli_ports SOURCES test_cli_ports.cpp LIBS velmora_cli)
 velmora_test(test_cli_view SOURCES test_cli_view.cpp LIBS velmora_cli LABELS threads)
 if(WIN32)
@@ -18,6 +22,14 @@ velmora_test(test_cli_run SOURCES test_cli_run.cpp LIBS velmora_cli LABELS threa
 target_compile_definitions(test_cli_run PRIVATE VELMORA_FLASH_PROGRAM="$<TARGET_FILE:velmora-flash>"
                                                 VELMORA_JSON_DOC="${PROJECT_SOURCE_DIR}/docs/json-events.md")
 add_dependencies(test_cli_run velmora-flash)
+
+# The generated bash completion is valid bash and completes an option the hand-written one lacked.
+if(UNIX AND NOT APPLE)  # where the packaging generates it
+    add_test(NAME cli_bash_completion
+             COMMAND bash -c "bash -n \"$1\" && source \"$1\" && COMP_WORDS=(velmora-flash --dry) COMP_CWORD=1 \
+                     && { _velmora_flash; [ \"\${COMPREPLY[*]}\" = --dry-run ]; }" -
+                     ${PROJECT_BINARY_DIR}/packaging/velmora-flash.bash)
+endif()
 
 # Not a test: the device end of a pty for scripts (.ci/real-images) that run velmora-flash --device.
 if(UNIX)

@@ -2,12 +2,16 @@
 // refused with a reason (the program then exits 2) instead of being half-understood.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/Options.h"
 #include "emulator/Scenario.h"
+#include "i18n/Translate.h"
 #include "update/Timing.h"
 
 namespace velmora::cli {
@@ -240,18 +244,86 @@ TEST(TimingScale, RoundsEveryWaitUp) {
     EXPECT_EQ(Timing::scaled(kSmallestTimingScale).pollPeriod, std::chrono::milliseconds(1));
 }
 
-TEST(HelpText, NamesEveryOptionTheParserAcceptsAndEveryScenarioKey) {
+// Guards an option the parser takes but --help does not explain, or one whose help lost its scenario keys and
+// exit statuses.
+TEST(HelpText, ExplainsEveryRowOfTheOptionsTable) {
     const std::string help = helpText("velmora-flash");
-    for (const char* option : {"--in ", "--out ", "--device ", "--emulate[=SCENARIO]", "--instance ",
-                               "--timing-scale ", "--list", "--help", "--version", "--all", "--json",
-                               "--dry-run", "--emulated-devices N", "--emulate=SCENARIO@K"}) {
-        EXPECT_NE(help.find(option), std::string::npos) << option << " is not documented";
+    for (const OptionRow& row : optionTable()) {
+        EXPECT_NE(std::string_view(row.usage).find(row.name), std::string_view::npos) << row.usage;
+        EXPECT_NE(help.find("  " + std::string(row.usage) + " "), std::string::npos) << row.usage;
+        const std::string firstLine = std::string(row.help).substr(0, std::string_view(row.help).find('\n'));
+        EXPECT_FALSE(firstLine.empty()) << row.name << " has no help of its own";
+        EXPECT_NE(help.find(firstLine + "\n"), std::string::npos) << row.name << "'s help is not shown";
     }
     EXPECT_NE(help.find(emulator::scenarioHelp()), std::string::npos) << "the scenario keys are missing";
     for (const char* status : {"0 completed", "1 the update failed", "2 bad usage", "130 interrupted"}) {
         EXPECT_NE(help.find(status), std::string::npos) << status;
     }
 }
+
+// The arguments that give `name` alone, with a valid value where it takes one.
+Args given(std::string_view name) {
+    const std::map<std::string_view, std::string> values = {{"--in", "0"},
+                                                            {"--out", "0"},
+                                                            {"--device", "/dev/x"},
+                                                            {"--instance", "2"},
+                                                            {"--emulated-devices", "2"},
+                                                            {"--timing-scale", "0.5"}};
+    for (const OptionRow& row : optionTable()) {
+        if (row.name == name) {
+            return row.takes == Takes::Value ? Args{row.name, values.at(name)} : Args{row.name};
+        }
+    }
+    ADD_FAILURE() << name << " is in a rule but not in the options table";
+    return {};
+}
+
+// Guards a pair of options accepted together in one order, or refused with another pair's reason.
+TEST(OptionRules, AreEnforcedInBothOrdersWithTheirOwnText) {
+    const auto together = [](Args a, const Args& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    for (const OptionRule& rule : optionRules()) {
+        const std::string error = i18n::arg(rule.error, {rule.first});
+        const Args first = given(rule.first);
+        const Args second = given(rule.second);
+        if (rule.kind == OptionRule::Needs) {
+            EXPECT_EQ(parseArguments(first).error, error) << rule.first << " alone";
+            EXPECT_TRUE(parseArguments(together(first, second)).ok())
+                << rule.first << " with " << rule.second;
+        } else {
+            EXPECT_EQ(parseArguments(together(first, second)).error, error)
+                << rule.first << ", " << rule.second;
+            EXPECT_EQ(parseArguments(together(second, first)).error, error)
+                << rule.second << ", " << rule.first;
+        }
+    }
+}
+
+#ifdef VELMORA_MAN_PAGE
+// Guards an option added to the parser that the manual page never mentions.
+TEST(ManualPage, NamesEveryOption) {
+    std::ifstream file(VELMORA_MAN_PAGE);
+    std::stringstream read;
+    read << file.rdbuf();
+    std::string page = read.str();
+    ASSERT_FALSE(page.empty()) << VELMORA_MAN_PAGE;
+    for (std::size_t at = 0; (at = page.find("\\-", at)) != std::string::npos;) {
+        page.erase(at, 1);  // roff's "\-" is a plain '-'
+    }
+    const auto partOfName = [](char c) { return (c >= 'a' && c <= 'z') || c == '-'; };
+    for (const OptionRow& row : optionTable()) {
+        const std::string name = row.name;
+        bool named = false;
+        for (std::size_t at = page.find(name); at != std::string::npos && !named;
+             at = page.find(name, at + 1)) {
+            named = at + name.size() == page.size() || !partOfName(page[at + name.size()]);
+        }
+        EXPECT_TRUE(named) << name << " is not in the manual page";
+    }
+}
+#endif
 
 }  // namespace
 }  // namespace velmora::cli
