@@ -319,8 +319,9 @@ void emitOutcome(CJsonSink& sink, const DeviceRun& d) {
     const RunReport& run = d.core->lastRun();
     const RunOutcome& o = d.outcome;
     if (run.verifyStarted) {
-        const auto seconds = run.verified ? std::optional(run.verifyTime.count() / 1000.0) : std::nullopt;
-        sink.emit(jsonEvent("verify", d.name, {{"passed", run.verified}, {"seconds", orNull(seconds)}}));
+        const nlohmann::json seconds =
+            run.verified ? nlohmann::json(run.verifyTime.count() / 1000.0) : nullptr;
+        sink.emit(jsonEvent("verify", d.name, {{"passed", run.verified}, {"seconds", seconds}}));
     }
     if (o.kind == RunOutcome::Kind::DryRun) {
         const emulator::ModelTime m = dryRunModel(d);
@@ -330,10 +331,10 @@ void emitOutcome(CJsonSink& sink, const DeviceRun& d) {
                              {"messages_to_send", m.messagesToDevice},
                              {"expected_seconds", std::round(m.totalSeconds() * 10) / 10}}));
     }
-    const auto message = o.message.empty() ? std::nullopt : std::optional(o.message);
+    const nlohmann::json message = o.message.empty() ? nlohmann::json() : nlohmann::json(o.message);
     sink.emit(jsonEvent("result", d.name,
                         {{"outcome", o.word()},
-                         {"message", orNull(message)},
+                         {"message", message},
                          {"exit_status", o.status},
                          {"seconds", std::round(d.seconds() * 1000) / 1000},
                          {"model", orNull(d.model())},
@@ -457,13 +458,21 @@ int programStatus(const std::vector<std::unique_ptr<DeviceRun>>& runs) {
                                                                                     : kExitFailed;
 }
 
+// The driver the options choose; nullptr, said on `err`, when there is nothing to connect to.
+std::unique_ptr<CConnection> openConnection(const Options& options, std::ostream& err) {
+    std::string error;
+    std::unique_ptr<CConnection> connection = CConnection::open(options, error);
+    if (!connection) {
+        err << "velmora-flash: " << error << '\n';
+    }
+    return connection;
+}
+
 }  // namespace
 
 int runList(const Options& options, const Output& o) {
-    std::string error;
-    const std::unique_ptr<CConnection> connection = CConnection::open(options, error);
+    const std::unique_ptr<CConnection> connection = openConnection(options, o.err);
     if (!connection) {
-        o.err << "velmora-flash: " << error << '\n';
         return kExitUsage;
     }
     o.out << portListing(readPortLists(connection->driver()), options.instance);
@@ -477,10 +486,8 @@ int runFlash(const Options& options, const Output& o) {
     // First: every thread started from here on leaves the stop signals to this one.
     CRunWaiter waiter;
 
-    std::string error;
-    const std::unique_ptr<CConnection> connection = CConnection::open(options, error);
+    const std::unique_ptr<CConnection> connection = openConnection(options, o.err);
     if (!connection) {
-        o.err << "velmora-flash: " << error << '\n';
         return kExitUsage;
     }
     const PortLists lists = readPortLists(connection->driver());
