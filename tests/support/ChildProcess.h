@@ -84,7 +84,7 @@ class CChildProcess {
                 ::close(fd);
             }
         }
-        fds_ = {{{out[0], POLLIN, 0}, {err[0], POLLIN, 0}}};
+        fds_ = {out[0], err[0]};
         if (rc != 0) {
             pid_ = -1;
             closeStream(0);
@@ -109,16 +109,18 @@ class CChildProcess {
 
     // Waits up to `limit` for output and keeps what came; false once every stream read has ended.
     bool pump(std::chrono::milliseconds limit) {
-        if (fds_[0].fd < 0 && fds_[1].fd < 0) {
+        if (fds_[0] < 0 && fds_[1] < 0) {
             return false;
         }
-        if (::poll(fds_.data(), fds_.size(), static_cast<int>(limit.count())) > 0) {
-            for (std::size_t i = 0; i < fds_.size(); ++i) {
-                if (fds_[i].fd < 0 || fds_[i].revents == 0) {
+        std::array<pollfd, 2> p{
+            {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}}};  // a negative fd is passed over
+        if (::poll(p.data(), p.size(), static_cast<int>(limit.count())) > 0) {
+            for (std::size_t i = 0; i < p.size(); ++i) {
+                if (p[i].fd < 0 || p[i].revents == 0) {
                     continue;
                 }
                 char buffer[4096];
-                const ssize_t n = ::read(fds_[i].fd, buffer, sizeof buffer);
+                const ssize_t n = ::read(p[i].fd, buffer, sizeof buffer);
                 if (n <= 0) {
                     closeStream(i);
                 } else {
@@ -126,7 +128,7 @@ class CChildProcess {
                 }
             }
         }
-        return fds_[0].fd >= 0 || fds_[1].fd >= 0;
+        return fds_[0] >= 0 || fds_[1] >= 0;
     }
     // Stops reading standard output, as a reader that goes away (`| head`).
     void closeOut() { closeStream(0); }
@@ -143,7 +145,7 @@ class CChildProcess {
             }
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 || fds_[0].fd < 0) {
+            if (left.count() <= 0 || fds_[0] < 0) {
                 return std::nullopt;
             }
             pump(left);
@@ -218,14 +220,14 @@ class CChildProcess {
         return p;
     }
     void closeStream(std::size_t i) {
-        if (fds_[i].fd >= 0) {
-            ::close(fds_[i].fd);
-            fds_[i].fd = -1;
+        if (fds_[i] >= 0) {
+            ::close(fds_[i]);
+            fds_[i] = -1;
         }
     }
 
     pid_t pid_ = -1;
-    std::array<pollfd, 2> fds_{{{-1, POLLIN, 0}, {-1, POLLIN, 0}}};
+    std::array<int, 2> fds_{-1, -1};  // standard output's pipe and standard error's, -1 once closed
     std::array<std::string, 2> text_;
 };
 
