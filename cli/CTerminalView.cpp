@@ -72,14 +72,6 @@ void CTerminalView::setStatusText(const std::string& english) {
     plainLine(text);
 }
 
-void CTerminalView::setStepText(const std::string& /*text*/) {
-    // The step counter is part of the step lines and of the live line.
-}
-
-void CTerminalView::setProgressRange(int /*low*/, int /*high*/) {
-    // Each step's size is known from the plan.
-}
-
 void CTerminalView::setProgressPos(int pos) {
     std::lock_guard lock(mutex_);
     meter_.progressPos(pos, now_());
@@ -94,10 +86,6 @@ void CTerminalView::bytesProgress(std::int64_t done, std::int64_t total) {
     if (live_) {
         draw(false);
     }
-}
-
-void CTerminalView::enableControl(ControlId /*id*/, bool /*enabled*/) {
-    // No controls: the outcome is read from the texts and messages.
 }
 
 void CTerminalView::showError(const std::string& text) {

@@ -13,11 +13,10 @@
 #include <string>
 
 #include "cli/ProgressMeter.h"
-#include "update/UpdateView.h"
 
 namespace velmora::cli {
 
-class CTerminalView : public UpdateView {
+class CTerminalView : public CHeadlessView {
   public:
     // live: stdout is a terminal `columns` wide.
     CTerminalView(
@@ -29,10 +28,7 @@ class CTerminalView : public UpdateView {
     void setPrefix(std::string prefix);
 
     void setStatusText(const std::string& english) override;
-    void setStepText(const std::string& text) override;
-    void setProgressRange(int low, int high) override;
     void setProgressPos(int pos) override;
-    void enableControl(ControlId id, bool enabled) override;
     void showError(const std::string& text) override;
     int selectedInput() override;
     int selectedOutput() override;

@@ -36,8 +36,10 @@ Clock::time_point CJsonSink::emit(nlohmann::json event) {
     return stamp;
 }
 
-nlohmann::json jsonEvent(const char* kind, const std::string& device) {
-    return {{"event", kind}, {"device", device}};
+nlohmann::json jsonEvent(const char* kind, const std::string& device, const nlohmann::json& fields) {
+    nlohmann::json event = {{"event", kind}, {"device", device}};
+    event.update(fields);
+    return event;
 }
 
 nlohmann::json jsonPlan() {
@@ -56,9 +58,7 @@ CJsonView::CJsonView(CJsonSink& sink, std::string device, int input, int output)
     : sink_(sink), device_(std::move(device)), input_(input), output_(output) {}
 
 Clock::time_point CJsonView::emit(const char* kind, nlohmann::json fields) {
-    nlohmann::json event = jsonEvent(kind, device_);
-    event.update(fields);
-    return sink_.emit(std::move(event));
+    return sink_.emit(jsonEvent(kind, device_, fields));
 }
 
 void CJsonView::setStatusText(const std::string& text) {
@@ -70,14 +70,6 @@ void CJsonView::setStatusText(const std::string& text) {
     lastStatus_ = text;
     statusShownInStep_ = true;
     emit("status", {{"text", text}});
-}
-
-void CJsonView::setStepText(const std::string& /*text*/) {
-    // The step events carry the counter.
-}
-
-void CJsonView::setProgressRange(int /*low*/, int /*high*/) {
-    // Each step's size is known from the plan.
 }
 
 void CJsonView::setProgressPos(int pos) {
@@ -108,10 +100,6 @@ void CJsonView::emitProgress(Clock::time_point now) {
               {"total", p.imageTotal},
               {"rate", p.bytesPerSecond ? nlohmann::json(std::llround(*p.bytesPerSecond)) : nlohmann::json()},
               {"seconds_left", p.timeLeft ? nlohmann::json(p.timeLeft->count()) : nlohmann::json()}});
-}
-
-void CJsonView::enableControl(ControlId /*id*/, bool /*enabled*/) {
-    // No controls.
 }
 
 void CJsonView::showError(const std::string& /*text*/) {

@@ -5,13 +5,13 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "cli/ProgressMeter.h"
-#include "update/UpdateView.h"
 
 namespace velmora::cli {
 
@@ -36,8 +36,15 @@ class CJsonSink {
     std::mutex mutex_;
 };
 
-// An event of `kind` about `device` (its MIDI IN port's name).
-nlohmann::json jsonEvent(const char* kind, const std::string& device);
+// An event of `kind` about `device` (its MIDI IN port's name), with `fields` besides.
+nlohmann::json jsonEvent(const char* kind, const std::string& device,
+                         const nlohmann::json& fields = nlohmann::json::object());
+
+// A value, or null where there is none.
+template <typename T>
+nlohmann::json orNull(const std::optional<T>& value) {
+    return value ? nlohmann::json(*value) : nlohmann::json();
+}
 
 // The plan as the start event lists it: nine steps with kind, address, bytes and image.
 nlohmann::json jsonPlan();
@@ -45,15 +52,12 @@ nlohmann::json jsonPlan();
 // The update procedure's window as events: step, progress (at most ten a second), status (every change but
 // the block-by-block texts of a write step), identity and retry. Error boxes become the result event's
 // message, which the owner writes.
-class CJsonView : public UpdateView {
+class CJsonView : public CHeadlessView {
   public:
     CJsonView(CJsonSink& sink, std::string device, int input, int output);
 
     void setStatusText(const std::string& text) override;
-    void setStepText(const std::string& text) override;
-    void setProgressRange(int low, int high) override;
     void setProgressPos(int pos) override;
-    void enableControl(ControlId id, bool enabled) override;
     void showError(const std::string& text) override;
     int selectedInput() override { return input_; }
     int selectedOutput() override { return output_; }

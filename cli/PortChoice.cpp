@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "cli/TextWidth.h"
 #include "i18n/Translate.h"
 #include "midi/MidiDriver.h"
 #include "midi/PortPreselect.h"
@@ -25,39 +26,6 @@ std::string quoted(const std::string& s) {
     out += printableQuoted(s);
     out += '"';
     return out;
-}
-
-// Bytes in a whole UTF-8 character that starts at `at`, 0 when none does. Overlong forms and surrogates
-// count as none; so do the C1 controls (U+0080 to U+009F), which some terminals obey like escapes.
-std::size_t characterLength(std::string_view s, std::size_t at) {
-    const auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        low = lead == 0xC2 ? 0xA0 : 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        low = lead == 0xE0 ? 0xA0 : 0x80;
-        high = lead == 0xED ? 0x9F : 0xBF;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        low = lead == 0xF0 ? 0x90 : 0x80;
-        high = lead == 0xF4 ? 0x8F : 0xBF;
-    } else {
-        return 0;
-    }
-    if (at + length > s.size() || byte(at + 1) < low || byte(at + 1) > high) {
-        return 0;
-    }
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
-            return 0;
-        }
-    }
-    return length;
 }
 
 // "a", "a or b", "a, b or c".

@@ -1,11 +1,11 @@
 #include "cli/ProgressMeter.h"
 
 #include <cinttypes>
-#include <cstdio>
 
 #include "cli/TextWidth.h"
 #include "firmware/FirmwareImages.h"
 #include "i18n/Translate.h"
+#include "update/Format.h"
 
 namespace velmora::cli {
 
@@ -17,9 +17,7 @@ constexpr auto kRateWindow = 3s;           // the rate shown follows the last fe
 constexpr auto kShortestRateSpan = 100ms;  // below this a rate is mostly noise
 
 std::string hex6(std::uint32_t value) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%06" PRIX32, value);
-    return buf;
+    return format("0x%06" PRIX32, value);
 }
 
 double seconds(Clock::duration d) {
@@ -27,35 +25,21 @@ double seconds(Clock::duration d) {
 }
 
 std::string clockText(std::chrono::seconds s) {
-    char buf[32];
     const long long total = s.count();
-    if (total >= 3600) {
-        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
-    } else {
-        std::snprintf(buf, sizeof buf, "%lld:%02lld", total / 60, total % 60);
-    }
-    return buf;
+    return total >= 3600 ? format("%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60)
+                         : format("%lld:%02lld", total / 60, total % 60);
 }
 
 std::string rateText(double bytesPerSecond) {
-    char buf[32];
     const double kib = bytesPerSecond / 1024;
-    if (kib >= 1024) {
-        std::snprintf(buf, sizeof buf, "%.1f MiB/s", kib / 1024);
-    } else {
-        std::snprintf(buf, sizeof buf, "%.1f KiB/s", kib);
-    }
-    return buf;
+    return kib >= 1024 ? format("%.1f MiB/s", kib / 1024) : format("%.1f KiB/s", kib);
 }
 
 }  // namespace
 
 std::int64_t stepBytes(const FlashStep& row) {
-    if (row.kind == FlashStep::Write && row.size == 0) {
-        const FirmwareImage* image = loadImage(row.imageId);
-        return image != nullptr ? image->size : 0;
-    }
-    return row.size;
+    const FirmwareImage* image = row.kind == FlashStep::Write ? loadImage(row.imageId) : nullptr;
+    return rowBytes(row, image != nullptr ? image->size : 0);
 }
 
 std::string describeStep(const FlashStep& row) {
@@ -79,7 +63,9 @@ std::string stepLine(int step, const FlashStep& row, bool skipped) {
 
 CProgressMeter::CProgressMeter() {
     for (const FlashStep& row : FlashPlan) {
-        (row.kind == FlashStep::Write ? writeTotal_ : eraseTotal_) += stepBytes(row);
+        if (row.kind == FlashStep::Erase) {
+            eraseTotal_ += stepBytes(row);
+        }
     }
 }
 
@@ -149,15 +135,18 @@ ProgressSnapshot CProgressMeter::snapshot(Clock::time_point now) const {
     p.inStep = step_ > 0 ? std::chrono::duration_cast<std::chrono::milliseconds>(now - stepStart_)
                          : std::chrono::milliseconds(0);
     p.imageDone = writeDone_;
-    p.imageTotal = writeTotal_;
+    p.imageTotal = writeTotal_.value_or(0);
     p.percent =
-        writeTotal_ > 0 ? 100.0 * static_cast<double>(writeDone_) / static_cast<double>(writeTotal_) : 0;
+        p.imageTotal > 0 ? 100.0 * static_cast<double>(writeDone_) / static_cast<double>(p.imageTotal) : 0;
     p.bytesPerSecond = lastRate_;
 
     const bool writing = active_ && row_.kind == FlashStep::Write;
     const bool erasing = active_ && row_.kind == FlashStep::Erase && stepDone_ == 0;
     const double writeSeconds = seconds(writeTime_ + (writing ? now - stepStart_ : Clock::duration{}));
-    const std::int64_t writeLeft = writeTotal_ - writeDone_;
+    if (!writeTotal_) {
+        return p;  // the core has not said what the run writes: no honest guess
+    }
+    const std::int64_t writeLeft = *writeTotal_ - writeDone_;
     const std::int64_t eraseLeft = eraseTotal_ - eraseDone_;
 
     double left = 0;
@@ -208,10 +197,7 @@ std::string liveLine(const ProgressSnapshot& p, const std::string& status, std::
                          {step, steps, std::to_string(p.row.imageId), hex6(p.row.address),
                           std::to_string(p.stepDone), std::to_string(p.stepTotal)});
     }
-    char percent[16];
-    std::snprintf(percent, sizeof percent, "%3d%%", static_cast<int>(p.percent));
-    line += "  ";
-    line += percent;
+    line += format("  %3d%%", static_cast<int>(p.percent));
     if (p.step > 0 && p.row.kind == FlashStep::Write && p.bytesPerSecond) {
         line += "  " + rateText(*p.bytesPerSecond);
     }

@@ -9,12 +9,13 @@
 #include <string>
 
 #include "update/FlashPlan.h"
+#include "update/UpdateView.h"
 
 namespace velmora::cli {
 
 using Clock = std::chrono::steady_clock;
 
-// The bytes a plan row erases or writes (a write of size 0 writes its whole image).
+// The bytes a plan row erases or writes: rowBytes() of the row and its image.
 std::int64_t stepBytes(const FlashStep& row);
 
 // "erase 0x0A4000 to 0x0A4FFF, 4096 bytes", "write image 133 to 0x3FC000, 16384 bytes".
@@ -58,7 +59,7 @@ class CProgressMeter {
     std::int64_t stepDone_ = 0;
     std::int64_t stepBase_ = 0;  // image bytes done when this step began
 
-    std::int64_t writeTotal_ = 0;  // image bytes the update writes: the whole plan's until the core says
+    std::optional<std::int64_t> writeTotal_;  // image bytes the update writes, once the core has said
     std::int64_t writeDone_ = 0;
     std::int64_t eraseTotal_ = 0;
     std::int64_t eraseDone_ = 0;
@@ -71,6 +72,15 @@ class CProgressMeter {
     };
     std::deque<Sample> samples_;  // for the rate shown
     std::optional<double> lastRate_;
+};
+
+// A window with no controls, whose steps and progress are told from the plan and the meter: the step
+// counter text and the progress range say nothing more.
+class CHeadlessView : public UpdateView {
+  public:
+    void setStepText(const std::string& /*text*/) override {}
+    void setProgressRange(int /*low*/, int /*high*/) override {}
+    void enableControl(ControlId /*id*/, bool /*enabled*/) override {}
 };
 
 // The live line: step, what it does, the bytes of the step, percentage, rate, time left. `status` is shown

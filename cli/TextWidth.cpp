@@ -2,26 +2,51 @@
 
 namespace velmora::cli {
 
-namespace {
-
-// One character at `at`: its code point and length; a stray byte reads as itself, one byte long.
-char32_t decode(std::string_view s, std::size_t at, std::size_t& length) {
+std::size_t characterLength(std::string_view s, std::size_t at) {
     const auto byte = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
     const unsigned char lead = byte(at);
-    length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 1;
-    if (at + length > s.size()) {
-        length = 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        low = lead == 0xC2 ? 0xA0 : 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
     }
-    if (length == 1) {
+    if (at + length > s.size() || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+namespace {
+
+// One character at `at`: its code point and length; a byte that starts no whole character reads as itself,
+// one byte long.
+char32_t decode(std::string_view s, std::size_t at, std::size_t& length) {
+    const auto lead = static_cast<unsigned char>(s[at]);
+    length = characterLength(s, at);
+    if (length == 0) {
+        length = 1;
         return lead;
     }
     char32_t c = lead & (0x7F >> length);
     for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(at + i) & 0xC0) != 0x80) {
-            length = 1;
-            return lead;
-        }
-        c = (c << 6) | (byte(at + i) & 0x3F);
+        c = (c << 6) | (static_cast<unsigned char>(s[at + i]) & 0x3F);
     }
     return c;
 }

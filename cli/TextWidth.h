@@ -8,6 +8,10 @@
 
 namespace velmora::cli {
 
+// Bytes in a whole UTF-8 character that starts at `at`, 0 when none does (ASCII included). Overlong forms,
+// surrogates and the C1 controls (U+0080 to U+009F, which some terminals obey like escapes) count as none.
+std::size_t characterLength(std::string_view s, std::size_t at);
+
 // Columns `text` (UTF-8) takes; a byte that starts no valid character counts as one column.
 std::size_t displayWidth(std::string_view text);
 

@@ -18,6 +18,7 @@
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
 #include "support/ScriptedDevice.h"
+#include "support/TestTiming.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
@@ -44,12 +45,7 @@ std::vector<FakeCard> twoCards() {
 }
 constexpr const char* kDevicePort = "hw:1,0,0";
 
-Timing quickTiming() {
-    Timing t;
-    t.beginPause = 5ms;
-    t.retryPause = 1ms;
-    return t;
-}
+using testing::quickTiming;
 
 std::size_t entries(const char* dir) {
     std::size_t n = 0;

@@ -1,18 +1,12 @@
 // Instance numbers across real processes: copies of the application shell (the probe, and the demo program)
 // started side by side in one login, with $XDG_RUNTIME_DIR pointing at a scratch directory.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -22,8 +16,7 @@
 #include <vector>
 
 #include "app/CInstanceLock.h"
-
-extern char** environ;
+#include "support/ChildProcess.h"
 
 namespace velmora::app {
 namespace {
@@ -33,145 +26,16 @@ namespace fs = std::filesystem;
 
 constexpr int kExitInstanceLimitStatus = 75;
 
-// One started program, its standard output (with its standard error when asked) read line by line; killed and
-// reaped when dropped.
-class CProcess {
-  public:
-    CProcess(const std::string& path, const std::vector<std::string>& args, const std::string& runtimeDir,
-             bool withErrors) {
-        int out[2];
-        if (::pipe2(out, O_CLOEXEC) != 0) {
-            return;
-        }
-        std::vector<std::string> env;
-        for (char** e = environ; *e != nullptr; ++e) {
-            if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0 &&
-                std::strncmp(*e, "QT_QPA_PLATFORM=", 16) != 0) {
-                env.emplace_back(*e);
-            }
-        }
-        env.push_back("XDG_RUNTIME_DIR=" + runtimeDir);
-        env.push_back("QT_QPA_PLATFORM=offscreen");
-        std::vector<std::string> argStrings{path};
-        argStrings.insert(argStrings.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : argStrings) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& e : env) {
-            envp.push_back(e.data());
-        }
-        envp.push_back(nullptr);
+using CProcess = velmora::testing::CChildProcess;
 
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (withErrors) {
-            ::posix_spawn_file_actions_adddup2(&actions, out[1], STDERR_FILENO);
-        }
-        const int rc = ::posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv.data(), envp.data());
-        ::posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        if (rc != 0) {
-            pid_ = -1;
-            ::close(out[0]);
-            return;
-        }
-        fd_ = out[0];
+// Reads the "instance <n>" line; 0 when none came.
+int instanceNumber(CProcess& process) {
+    const std::optional<std::string> line = process.readLine();
+    if (!line || line->rfind("instance ", 0) != 0) {
+        return 0;
     }
-    ~CProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    CProcess(const CProcess&) = delete;
-    CProcess& operator=(const CProcess&) = delete;
-
-    bool started() const { return pid_ > 0; }
-
-    // The next whole line of output, without its end; nothing when none came within `limit` or the output
-    // ended.
-    std::optional<std::string> readLine(std::chrono::milliseconds limit = 20s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        for (;;) {
-            if (const auto end = buffer_.find('\n'); end != std::string::npos) {
-                std::string line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            if (left <= 0ms || fd_ < 0) {
-                return std::nullopt;
-            }
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) {
-                continue;
-            }
-            char chunk[512];
-            const ssize_t n = ::read(fd_, chunk, sizeof chunk);
-            if (n <= 0) {
-                return std::nullopt;
-            }
-            buffer_.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-    // Every line up to the end of the output.
-    std::vector<std::string> readAll(std::chrono::milliseconds limit = 20s) {
-        std::vector<std::string> lines;
-        while (auto line = readLine(limit)) {
-            lines.push_back(*line);
-        }
-        if (!buffer_.empty()) {
-            lines.push_back(buffer_);
-            buffer_.clear();
-        }
-        return lines;
-    }
-
-    // Reads the "instance <n>" line; 0 when none came.
-    int instanceNumber() {
-        const std::optional<std::string> line = readLine();
-        if (!line || line->rfind("instance ", 0) != 0) {
-            return 0;
-        }
-        return std::atoi(line->c_str() + 9);
-    }
-
-    void signal(int sig) {
-        if (pid_ > 0) {
-            ::kill(pid_, sig);
-        }
-    }
-    // The exit status, or 128 + the signal that ended it; -1 when it does not end within `limit`.
-    int wait(std::chrono::milliseconds limit = 20s) {
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        while (pid_ > 0) {
-            int status = 0;
-            const pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            if (std::chrono::steady_clock::now() > deadline) {
-                return -1;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-        return -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
-    std::string buffer_;
-};
+    return std::atoi(line->c_str() + 9);
+}
 
 class InstanceTest : public ::testing::Test {
   protected:
@@ -190,12 +54,15 @@ class InstanceTest : public ::testing::Test {
     // Probes report on standard output; Qt's own warnings go to the test's log.
     CProcess& start(const std::string& path = VELMORA_PROBE, const std::vector<std::string>& args = {},
                     bool withErrors = false) {
-        copies.push_back(std::make_unique<CProcess>(path, args, runtime.string(), withErrors));
+        copies.push_back(std::make_unique<CProcess>(
+            path, args,
+            CProcess::Setup{{"XDG_RUNTIME_DIR=" + runtime.string(), "QT_QPA_PLATFORM=offscreen"},
+                            withErrors ? CProcess::Errors::WithOutput : CProcess::Errors::Inherited}));
         EXPECT_TRUE(copies.back()->started()) << path;
         return *copies.back();
     }
     // Starts a probe and returns the number it was given.
-    int startCopy() { return start().instanceNumber(); }
+    int startCopy() { return instanceNumber(start()); }
 
     fs::path runtime;
     std::vector<std::unique_ptr<CProcess>> copies;

@@ -1,13 +1,9 @@
 // Whole runs of the built velmora-flash: its output when stdout is not a terminal, its messages and exit
 // statuses for success, each kind of failure, bad usage and an interrupted update, against the emulated
 // device inside it or against a device on a pseudo-terminal.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -19,7 +15,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -29,10 +24,9 @@
 #include "cli/Options.h"
 #include "emulator/CEmulatedDevice.h"
 #include "firmware/FirmwareImages.h"
+#include "support/ChildProcess.h"
 #include "support/PtyDevice.h"
 #include "update/Texts.h"
-
-extern char** environ;
 
 namespace velmora {
 namespace {
@@ -78,124 +72,50 @@ struct Interruption {
 Finished runProgram(const std::vector<std::string>& args, Interruption interruption = {},
                     std::chrono::seconds limit = 180s) {
     Finished f;
-    int outPipe[2];
-    int errPipe[2];
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
-        ADD_FAILURE() << "no pipes";
-        return f;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-    // The program starts as it would from a shell, whatever this process does with its signals.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGHUP);
-    sigaddset(&stops, SIGPIPE);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction before {};
-    if (interruption.ignored) {
-        sigdelset(&stops, interruption.signo);  // ignored here, so ignored in the child
-        ::sigaction(interruption.signo, &ignore, &before);
-    }
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &stops);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    std::vector<std::string> all = {VELMORA_FLASH_PROGRAM};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : all) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, VELMORA_FLASH_PROGRAM, &actions, &attributes, argv.data(), environ);
-    if (interruption.ignored) {
-        ::sigaction(interruption.signo, &before, nullptr);
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    if (spawned != 0) {
+    testing::CChildProcess child(
+        VELMORA_FLASH_PROGRAM, args,
+        {{}, testing::CChildProcess::Errors::Apart, interruption.ignored ? interruption.signo : 0});
+    if (!child.started()) {
         ADD_FAILURE() << "could not start " << VELMORA_FLASH_PROGRAM;
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
         return f;
     }
-
     const auto deadline = Clock::now() + limit;
     Clock::time_point signalled{};
     Clock::time_point fireAt{};  // once whenLine has come
-    std::array<pollfd, 2> fds{{{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}}};
-    int open = 2;
-    while (open > 0 && Clock::now() < deadline) {
+    bool open = true;
+    while (open && Clock::now() < deadline) {
         if (signalled == Clock::time_point{} && fireAt != Clock::time_point{} && Clock::now() >= fireAt) {
-            ::kill(pid, interruption.signo);
+            child.signal(interruption.signo);
             signalled = Clock::now();
         }
-        if (::poll(fds.data(), fds.size(), fireAt != Clock::time_point{} ? 1 : 50) <= 0) {
-            continue;
-        }
-        for (std::size_t i = 0; i < fds.size(); ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) {
-                continue;
-            }
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            if (n <= 0) {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? f.out : f.err).append(buffer, static_cast<std::size_t>(n));
-        }
-        if (interruption.closeOutAfter > 0 && fds[0].fd >= 0 &&
-            static_cast<std::size_t>(std::count(f.out.begin(), f.out.end(), '\n')) >=
+        open = child.pump(fireAt != Clock::time_point{} ? 1ms : 50ms);
+        const std::string& out = child.out();
+        if (interruption.closeOutAfter > 0 &&
+            static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >=
                 interruption.closeOutAfter) {
-            ::close(fds[0].fd);
-            fds[0].fd = -1;
-            --open;
+            child.closeOut();
         }
         if (interruption.signo != 0 && fireAt == Clock::time_point{} &&
-            (f.out.rfind(interruption.whenLine, 0) == 0 ||
-             f.out.find("\n" + interruption.whenLine) != std::string::npos)) {
+            (out.rfind(interruption.whenLine, 0) == 0 ||
+             out.find("\n" + interruption.whenLine) != std::string::npos)) {
             fireAt = Clock::now() + interruption.after;
         }
     }
-    for (pollfd& p : fds) {
-        if (p.fd >= 0) {
-            ::close(p.fd);
-        }
-    }
-    int wstatus = 0;
-    pid_t done = 0;
-    while ((done = ::waitpid(pid, &wstatus, WNOHANG)) == 0 && Clock::now() < deadline) {
-        std::this_thread::sleep_for(5ms);
-    }
-    if (done == 0) {
-        f.hung = true;
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, &wstatus, 0);
+    f.out = child.out();
+    f.err = child.err();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const std::optional<int> wstatus = child.waitStatus(std::max(left, 0ms));
+    if (!wstatus) {
+        f.hung = true;  // killed as the child goes
         return f;
     }
     if (signalled != Clock::time_point{}) {
         f.afterSignal = Clock::now() - signalled;
     }
-    if (WIFEXITED(wstatus)) {
-        f.status = WEXITSTATUS(wstatus);
-    } else if (WIFSIGNALED(wstatus)) {
-        f.signal = WTERMSIG(wstatus);
+    if (WIFEXITED(*wstatus)) {
+        f.status = WEXITSTATUS(*wstatus);
+    } else if (WIFSIGNALED(*wstatus)) {
+        f.signal = WTERMSIG(*wstatus);
     }
     return f;
 }

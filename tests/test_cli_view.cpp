@@ -15,6 +15,7 @@
 #include "cli/ProgressMeter.h"
 #include "emulator/CEmulatedDevice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/TestTiming.h"
 #include "support/UntilIdle.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
@@ -275,11 +276,8 @@ TEST(PlainView, ARunWithASkippedBootRegionAndResendsGivesOneLinePerStepAndPerSta
     std::ostringstream err;
     CTerminalView view(out, err, false);
     view.selectPorts(0, 0);
-    Timing timing;
-    timing.beginPause = 1ms;
-    timing.retryPause = 1ms;
     {
-        CUpdateCore core(driver, view, timing);
+        CUpdateCore core(driver, view, testing::quickTiming());
         core.startPolling();
         core.onExecute();
         ASSERT_TRUE(testing::waitUntilIdle(core, 120s)) << "the run never ended";
@@ -330,6 +328,44 @@ TEST(JsonSink, APortNameThatIsNotUtf8IsWrittenWithReplacementCharacters) {
     const nlohmann::json line = nlohmann::json::parse(out.str(), nullptr, false);
     ASSERT_TRUE(line.is_object()) << out.str();
     EXPECT_EQ(line["device"], "Velmora \xEF\xBF\xBD\xEF\xBF\xBD(2)");
+}
+
+// Guards a second count of the plan's bytes beside the core's: the live line and the progress events show
+// the bytes done and in all as the core gives them, also where the run writes less than the whole plan.
+TEST(ProgressFigures, BothViewsShowTheCoresByteCountAndTotalAsGiven) {
+    const struct {
+        const char* description;
+        std::int64_t done;
+        std::int64_t total;
+        const char* percent;
+    } rows[] = {
+        {"the whole plan, one block in", 4096, kAllImageBytes, "  0%"},
+        {"a total smaller than the plan's", 50000, 100000, " 50%"},
+        {"every byte of a small total", 4096, 4096, "100%"},
+    };
+    for (const auto& r : rows) {
+        std::ostringstream events;
+        CJsonSink sink(events);
+        CJsonView json(sink, "Velmora", 0, 0);
+        json.stepStarted(8, row(8), false);
+        json.bytesProgress(r.done, r.total);
+        std::istringstream lines(events.str());
+        nlohmann::json progress;
+        for (std::string line; std::getline(lines, line);) {
+            progress = nlohmann::json::parse(line);
+        }
+        EXPECT_EQ(progress["event"], "progress") << r.description;
+        EXPECT_EQ(progress["done"], r.done) << r.description;
+        EXPECT_EQ(progress["total"], r.total) << r.description;
+
+        std::ostringstream out;
+        std::ostringstream err;
+        CTerminalView live(out, err, true, 120, [t = Clock::time_point{}]() mutable { return t += 1s; });
+        live.stepStarted(8, row(8), false);
+        live.bytesProgress(r.done, r.total);
+        EXPECT_NE(screen(out.str()).at(0).find(r.percent), std::string::npos)
+            << r.description << ": " << screen(out.str())[0];
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDevice.h"
+#include "support/TestTiming.h"
 #include "support/UntilIdle.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
@@ -36,18 +37,7 @@ bool fullSweep() {
     return mode != nullptr && std::string(mode) == "full";
 }
 
-Timing sweepTiming() {
-    Timing t;
-    t.replyTimeout = 400ms;
-    t.blockTimeout = 40ms;
-    t.lateGrace = 40ms;
-    t.readBackTimeout = 400ms;
-    t.beginPause = 1ms;
-    t.retryPause = 1ms;
-    t.pollPeriod = 5ms;
-    t.sendBound.base = 200ms;
-    return t;
-}
+using testing::sweepTiming;
 
 const std::set<std::string> kProgramMessages = {
     texts::kTimeOut1,      texts::kTimeOut2,      texts::kTimeOut3,    texts::kIllegalDevice,

@@ -11,6 +11,7 @@
 #include "support/PtyDevice.h"
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
+#include "support/TestTiming.h"
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
@@ -27,10 +28,7 @@ TEST(PtyUpdate, AcrossAPtyAStandInBuildSendsNothingAndARealBuildLeavesThePlanInF
 
     midi::CStreamDriver driver(master.path());
     testing::RecordingView view;
-    Timing timing;
-    timing.beginPause = 5ms;
-    timing.retryPause = 1ms;
-    CUpdateCore core(driver, view, timing);
+    CUpdateCore core(driver, view, testing::quickTiming());
     core.startPolling();
     core.onExecute();
     if (carriesStandInImages()) {

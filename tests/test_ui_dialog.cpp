@@ -40,6 +40,8 @@
 #include "update/Texts.h"
 #include "update/UpdateCore.h"
 
+#include "support/TestTiming.h"
+
 Q_DECLARE_METATYPE(velmora::i18n::Language)
 
 using namespace velmora;
@@ -55,12 +57,7 @@ const char* const kJapanese =
 
 constexpr int kUpdateLimitMs = 120000;  // a whole update against the instant device, with room for sanitizers
 
-// Host time-outs a tenth of the product's, reply processing every millisecond.
-Timing fastTiming() {
-    Timing timing = Timing::scaled(0.1);
-    timing.pollPeriod = 1ms;
-    return timing;
-}
+using velmora::testing::fastTiming;
 
 // Ends the test run when a step that must return does not: a deadlock should fail, not hang.
 class Watchdog {

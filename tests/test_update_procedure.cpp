@@ -15,6 +15,7 @@
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDevice.h"
+#include "support/TestTiming.h"
 #include "support/UntilIdle.h"
 #include "update/Codec.h"
 #include "update/Texts.h"
@@ -29,26 +30,8 @@ using testing::ScriptedDevice;
 using Bytes = std::vector<std::uint8_t>;
 using Events = std::vector<std::string>;
 
-// Generous waits for runs that succeed; a late answer on a loaded machine only costs a resend.
-Timing successTiming() {
-    Timing t;
-    t.replyTimeout = 5000ms;
-    t.blockTimeout = 1000ms;
-    t.beginPause = 5ms;
-    t.retryPause = 1ms;
-    t.pollPeriod = 1ms;
-    return t;
-}
-
-// Short waits for runs that must time out.
-Timing timeoutTiming() {
-    Timing t = successTiming();
-    t.replyTimeout = 150ms;
-    t.blockTimeout = 15ms;
-    t.lateGrace = 15ms;
-    t.readBackTimeout = 150ms;
-    return t;
-}
+using testing::successTiming;
+using testing::timeoutTiming;
 
 const Events kDisabled = {"enable:1000=off", "enable:1001=off", "enable:1=off", "enable:1004=off"};
 const Events kRestored = {"enable:1000=on", "enable:1001=on", "enable:1=on", "enable:1004=on"};
