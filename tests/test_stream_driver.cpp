@@ -279,6 +279,7 @@ TEST(StreamReplug, ADirectionOpenedAgainAfterAHangUpGetsANewWorkingDescriptor) {
     std::filesystem::create_symlink(first.path(), link);
     CStreamDriver driver(link.string());
     CInbox before;
+    CInbox after;  // both outlive the inputs whose reader threads deliver to them
     std::unique_ptr<MidiInput> input = driver.openInput(0, before.handler(), nullptr);
     std::unique_ptr<MidiOutput> output = driver.openOutput(0, nullptr);
     ASSERT_NE(input, nullptr);
@@ -297,7 +298,6 @@ TEST(StreamReplug, ADirectionOpenedAgainAfterAHangUpGetsANewWorkingDescriptor) {
     std::filesystem::remove(link);
     std::filesystem::create_symlink(second.path(), link);
     input.reset();
-    CInbox after;
     std::string why;
     input = driver.openInput(0, after.handler(), &why);
     std::filesystem::remove(link);
