@@ -12,7 +12,7 @@
 #include <ostream>
 #include <string>
 
-#include "cli/ProgressMeter.h"
+#include "cli/ProgressLines.h"
 
 namespace velmora::cli {
 

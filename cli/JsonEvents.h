@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/ProgressMeter.h"
+#include "cli/ProgressLines.h"
 
 namespace velmora::cli {
 

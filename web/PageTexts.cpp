@@ -30,7 +30,6 @@ constexpr const char* kAskFirst =
     VELMORA_TEXT("Web", "Connect the device and press Rescan Device: the browser asks to allow MIDI.");
 constexpr const char* kDemo = VELMORA_TEXT("Web", "Demo: an emulated device, running in this page.");
 constexpr const char* kTryDemo = VELMORA_TEXT("Web", "Try the demo");
-constexpr const char* kRate = VELMORA_TEXT("Web", "%1 KiB/s");
 constexpr const char* kProgress = VELMORA_TEXT("Web", "Progress");
 
 std::string jsonString(const std::string& text) {
@@ -64,7 +63,6 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* velmora_page_texts() {
         {"aboutStandIns", labels::shown(labels::kAboutStandIns)},
         {"errorCaption", texts::shown(texts::kErrorCaption)},
         {"standInRefused", texts::shown(texts::kStandInRefused)},
-        {"left", translate("velmora-flash", "%1 left")},
         {"noWebMidi", translate("Web", kNoWebMidi)},
         {"refused", translate("Web", kRefused)},
         {"insecure", translate("Web", kInsecure)},
@@ -72,7 +70,6 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* velmora_page_texts() {
         {"askFirst", translate("Web", kAskFirst)},
         {"demo", translate("Web", kDemo)},
         {"tryDemo", translate("Web", kTryDemo)},
-        {"rate", translate("Web", kRate)},
         {"progress", translate("Web", kProgress)},
     };
     json = "{";

@@ -197,16 +197,6 @@ EMSCRIPTEN_KEEPALIVE int velmora_stand_in_images() {
     return carriesStandInImages() ? 1 : 0;
 }
 
-// Bytes of every image the plan writes: what rate and time left are reckoned against.
-EMSCRIPTEN_KEEPALIVE double velmora_write_total() {
-    double total = 0;
-    for (const FlashStep& step : FlashPlan) {
-        const FirmwareImage* image = step.kind == FlashStep::Write ? loadImage(step.imageId) : nullptr;
-        total += image == nullptr ? 0 : rowBytes(step, image->size);
-    }
-    return total;
-}
-
 // The demo device's verdict on its flash, as JSON.
 EMSCRIPTEN_KEEPALIVE const char* velmora_demo_verdict() {
     return keep(g_updater && g_updater->demo ? verdictJson(g_updater->demo->device) : "null");

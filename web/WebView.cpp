@@ -5,7 +5,8 @@
 
 #include <cstring>
 
-#include "firmware/FirmwareImages.h"
+#include "i18n/Translate.h"
+#include "update/Format.h"
 #include "update/Texts.h"
 
 namespace velmora::web {
@@ -14,6 +15,8 @@ namespace velmora::web {
 // time (a round trip to the main thread each). They are queued in order with every other call to the main
 // thread, so a call that waits (enableControl, showError, the selections) finds them all applied.
 namespace {
+
+constexpr const char* kRate = VELMORA_TEXT("Web", "%1 KiB/s");
 
 // A copy the main thread frees once it has used it.
 char* copyOf(const std::string& text) {
@@ -46,6 +49,42 @@ void CWebView::setProgressRange(int low, int high) {
 
 void CWebView::setProgressPos(int pos) {
     MAIN_THREAD_ASYNC_EM_ASM({ Module.velmoraView.position($0); }, pos);
+    {
+        std::lock_guard lock(mutex_);
+        meter_.progressPos(pos, CProgressMeter::Clock::now());
+    }
+    showRate();
+}
+
+void CWebView::bytesProgress(std::int64_t done, std::int64_t total) {
+    {
+        std::lock_guard lock(mutex_);
+        meter_.bytesProgress(done, total, CProgressMeter::Clock::now());
+    }
+    showRate();
+}
+
+void CWebView::showRate() {
+    ProgressSnapshot p;
+    {
+        std::lock_guard lock(mutex_);
+        p = meter_.snapshot(CProgressMeter::Clock::now());
+    }
+    if (p.step == 0) {
+        return;
+    }
+    std::string text;
+    if (p.row.kind == FlashStep::Write && p.bytesPerSecond) {
+        text = i18n::arg(i18n::translate("Web", kRate), {format("%.1f", *p.bytesPerSecond / 1024)}) + "  ";
+    }
+    text += i18n::arg(i18n::translate("velmora-flash", "%1 left"),
+                      {p.timeLeft ? clockText(*p.timeLeft) : std::string("-:--")});
+    MAIN_THREAD_ASYNC_EM_ASM(
+        {
+            Module.velmoraView.rate(UTF8ToString($0));
+            _free($0);
+        },
+        copyOf(text));
 }
 
 void CWebView::enableControl(ControlId id, bool enabled) {
@@ -82,10 +121,11 @@ void CWebView::requestRepeated(std::uint32_t address, bool timedOut, int count) 
 }
 
 void CWebView::stepStarted(int step, const FlashStep& row, bool skipped) {
-    const FirmwareImage* image = row.kind == FlashStep::Write ? loadImage(row.imageId) : nullptr;
-    const std::uint32_t bytes = rowBytes(row, image != nullptr ? image->size : 0);
-    MAIN_THREAD_EM_ASM({ Module.velmoraView.stepStarted($0, $1 == 2, $2 >>> 0, $3 != 0); }, step,
-                       static_cast<int>(row.kind), bytes, skipped ? 1 : 0);
+    {
+        std::lock_guard lock(mutex_);
+        meter_.stepStarted(step, row, skipped, CProgressMeter::Clock::now());
+    }
+    showRate();
 }
 
 void CWebView::dismissError() {

@@ -2,10 +2,12 @@
 // The page as an UpdateView: every call runs on the page's main thread, where the glue object
 // `Module.velmoraView` (web/velmora-glue.js) changes the controls, in the order made. Enabled states, error
 // boxes and the selections are waited for; texts and progress are queued ahead of them without waiting.
+// The rate and the time left are reckoned here, once for every view that shows them (update/ProgressMeter).
 
 #include <condition_variable>
 #include <mutex>
 
+#include "update/ProgressMeter.h"
 #include "update/UpdateView.h"
 
 namespace velmora::web {
@@ -24,13 +26,18 @@ class CWebView : public UpdateView {
     int selectedOutput() override;
     void requestRepeated(std::uint32_t address, bool timedOut, int count) override;
     void stepStarted(int step, const FlashStep& row, bool skipped) override;
+    void bytesProgress(std::int64_t done, std::int64_t total) override;
 
     void dismissError();
     // From now on nothing waits for the user.
     void release();
 
   private:
+    // Shows the rate and the time left, as velmora-flash reckons them.
+    void showRate();
+
     std::mutex mutex_;
+    CProgressMeter meter_;  // under mutex_
     std::condition_variable dismissed_;
     bool errorShown_ = false;
     bool released_ = false;

@@ -11,7 +11,7 @@
   class VelmoraGlue {
     // module: an instance of createVelmora(); view: status(text), step(text), range(low, high),
     // position(pos), enable(control, on), error(text), selected(input) -> index, repeated(address, timedOut,
-    // count), portsChanged().
+    // count), rate(text): the rate and time left, portsChanged().
     constructor(module, view) {
       this.module = module;
       this.access = null;
@@ -24,7 +24,7 @@
         error: (t) => view.error(t),
         selected: (input) => view.selected(input),
         repeated: (a, t, c) => (view.repeated ? view.repeated(a, t, c) : undefined),
-        stepStarted: (n, write, bytes, skipped) => (view.stepStarted ? view.stepStarted(n, write, bytes, skipped) : undefined),
+        rate: (t) => (view.rate ? view.rate(t) : undefined),
       };
       this.view = view;
       module.velmoraMidi = {
@@ -130,7 +130,6 @@
     dismissError() { this.module.ccall('velmora_dismiss_error', null, [], []); }
     lastResult() { return RESULTS[this.module.ccall('velmora_last_result', 'number', [], [])]; }
     standInImages() { return this.module.ccall('velmora_stand_in_images', 'number', [], []) !== 0; }
-    writeTotal() { return this.module.ccall('velmora_write_total', 'number', [], []); }
     pageTexts() { return JSON.parse(this.module.ccall('velmora_page_texts', 'string', [], [])); }
     demoVerdict() { return JSON.parse(this.module.ccall('velmora_demo_verdict', 'string', [], [])); }
     tr(context, source) {

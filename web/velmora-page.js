@@ -47,14 +47,13 @@
   let texts = {};
   let running = false;
   let wakeLock = null;
-  const meter = { total: 0, before: 0, step: { write: false, bytes: 0, start: 0 }, pos: 0 };
 
   const lists = { true: $('midiIn'), false: $('midiOut') };
   const view = {
     status: (t) => { $('status').textContent = t; },
     step: (t) => { $('stepCounter').textContent = t; },
     range: (lo, hi) => { $('progress').max = Math.max(1, hi - lo); $('progress').value = 0; },
-    position: (p) => { $('progress').value = p; meter.pos = p; showRate(); },
+    position: (p) => { $('progress').value = p; },
     enable: (control, on) => {
       $(control).disabled = !on;
       if (control === 'rescan') setRunning(!on);  // Execute stays off after a completed update
@@ -65,26 +64,9 @@
       $('errorOk').focus();
     },
     selected: (input) => lists[input].selectedIndex,
-    stepStarted: (n, write, bytes, skipped) => {
-      if (meter.step.write) meter.before += meter.step.bytes;
-      if (write && skipped) meter.total -= bytes;  // the boot region already held its image
-      meter.step = { write: write && !skipped, bytes, start: performance.now() };
-      meter.pos = 0;
-    },
+    rate: (t) => { $('rate').textContent = t; },
     portsChanged: () => populate(true, false),
   };
-
-  // Rate of the write under way and the time the writing still takes, from the bytes written so far.
-  function showRate() {
-    if (!meter.step.write || meter.pos === 0) return;
-    const seconds = (performance.now() - meter.step.start) / 1000;
-    if (seconds <= 0) return;
-    const rate = meter.pos / seconds;
-    const left = Math.round(Math.max(0, meter.total - meter.before - meter.pos) / rate);
-    const clock = `${Math.floor(left / 60)}:${String(left % 60).padStart(2, '0')}`;
-    $('rate').textContent = `${texts.rate.replace('%1', (rate / 1024).toFixed(1))}  ` +
-      texts.left.replace('%1', clock);
-  }
 
   function leaveGuard(event) {
     event.preventDefault();
@@ -96,9 +78,6 @@
     running = on;
     $('dialog').setAttribute('aria-busy', on ? 'true' : 'false');
     if (on) {
-      meter.total = glue.writeTotal();
-      meter.before = 0;
-      meter.step = { write: false, bytes: 0, start: 0 };
       $('rate').textContent = '';
       window.addEventListener('beforeunload', leaveGuard);
       try { wakeLock = navigator.wakeLock ? await navigator.wakeLock.request('screen') : null; } catch (e) { wakeLock = null; }

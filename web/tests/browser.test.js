@@ -76,6 +76,7 @@ const read = (page) => page.evaluate(() => ({
   notice: document.getElementById('notice').hidden ? '' : document.getElementById('notice').textContent,
   error: document.getElementById('errorBox').hidden ? '' : document.getElementById('errorText').textContent,
   running: document.getElementById('rescan').disabled,
+  rate: document.getElementById('rate').textContent,
   inputs: [...document.getElementById('midiIn').options].map((o) => o.text),
 }));
 
@@ -203,6 +204,9 @@ for (const lang of ['en', 'ja']) {
     const third = (s) => { const m = /(\d+) \/ (\d+)/.exec(s.status); return m && 3 * m[1] > m[2]; };
     await until(page, (s) => s.step.startsWith('8/') && third(s), 'the big image a third written');
     await page.screenshot({ path: path.join(shots, `web-updater-${lang}.png`) });
+    // The rate and time left as velmora-flash reckons them: the write's rate, a time once writes were seen.
+    const rate = lang === 'en' ? /^\d+\.\d KiB\/s  \d+:\d\d left$/ : /^\d+\.\d KiB\/秒  残り \d+:\d\d$/;
+    assert.match((await read(page)).rate, rate);
     assert.deepStrictEqual(await axe(page), [], 'mid-update');
     const end = await until(page, (s) => !s.running || s.error, 'the update ends');
     if (lang === 'en') assert.strictEqual(end.status, COMPLETED.en);

@@ -1,6 +1,7 @@
 #pragma once
 // How far an update has come, from what the procedure tells its view: the step, the image bytes accepted of
-// all the run writes, a confirmed erase. Time is handed in, so the arithmetic can be checked without waiting.
+// all the run writes, a confirmed erase; and from that the rate and the time left, as velmora-flash and the
+// web page show them. Time is handed in, so the arithmetic can be checked without waiting.
 
 #include <chrono>
 #include <cstdint>
@@ -9,20 +10,11 @@
 #include <string>
 
 #include "update/FlashPlan.h"
-#include "update/UpdateView.h"
 
-namespace velmora::cli {
-
-using Clock = std::chrono::steady_clock;
+namespace velmora {
 
 // The bytes a plan row erases or writes: rowBytes() of the row and its image.
 std::int64_t stepBytes(const FlashStep& row);
-
-// "erase 0x0A4000 to 0x0A4FFF, 4096 bytes", "write image 133 to 0x3FC000, 16384 bytes".
-std::string describeStep(const FlashStep& row);
-// The line a step begins with when the output is not a terminal: "Step 4/9: ...", with "skipped" in it
-// for a skipped step.
-std::string stepLine(int step, const FlashStep& row, bool skipped);
 
 struct ProgressSnapshot {
     int step = 0;  // 0 until the first plan step begins
@@ -39,6 +31,8 @@ struct ProgressSnapshot {
 
 class CProgressMeter {
   public:
+    using Clock = std::chrono::steady_clock;
+
     CProgressMeter();
 
     void stepStarted(int step, const FlashStep& row, bool skipped, Clock::time_point now);
@@ -74,17 +68,7 @@ class CProgressMeter {
     std::optional<double> lastRate_;
 };
 
-// A window with no controls, whose steps and progress are told from the plan and the meter: the step
-// counter text and the progress range say nothing more.
-class CHeadlessView : public UpdateView {
-  public:
-    void setStepText(const std::string& /*text*/) override {}
-    void setProgressRange(int /*low*/, int /*high*/) override {}
-    void enableControl(ControlId /*id*/, bool /*enabled*/) override {}
-};
+// "1:05", or "1:02:03" from an hour on.
+std::string clockText(std::chrono::seconds s);
 
-// The live line: step, what it does, the bytes of the step, percentage, rate, time left. `status` is shown
-// before the first step (the identity and begin exchanges). At most `width` characters.
-std::string liveLine(const ProgressSnapshot& p, const std::string& status, std::size_t width);
-
-}  // namespace velmora::cli
+}  // namespace velmora
