@@ -4,6 +4,7 @@
 #include <emscripten/threading.h>
 
 #include <cstring>
+#include <functional>
 
 #include "i18n/Translate.h"
 #include "update/Format.h"
@@ -49,26 +50,24 @@ void CWebView::setProgressRange(int low, int high) {
 
 void CWebView::setProgressPos(int pos) {
     MAIN_THREAD_ASYNC_EM_ASM({ Module.velmoraView.position($0); }, pos);
-    {
-        std::lock_guard lock(mutex_);
-        meter_.progressPos(pos, CProgressMeter::Clock::now());
-    }
-    showRate();
+    meterChanged(
+        [pos](CProgressMeter& m, CProgressMeter::Clock::time_point now) { m.progressPos(pos, now); });
 }
 
 void CWebView::bytesProgress(std::int64_t done, std::int64_t total) {
-    {
-        std::lock_guard lock(mutex_);
-        meter_.bytesProgress(done, total, CProgressMeter::Clock::now());
-    }
-    showRate();
+    meterChanged([done, total](CProgressMeter& m, CProgressMeter::Clock::time_point now) {
+        m.bytesProgress(done, total, now);
+    });
 }
 
-void CWebView::showRate() {
+void CWebView::meterChanged(
+    const std::function<void(CProgressMeter&, CProgressMeter::Clock::time_point)>& change) {
     ProgressSnapshot p;
     {
         std::lock_guard lock(mutex_);
-        p = meter_.snapshot(CProgressMeter::Clock::now());
+        const CProgressMeter::Clock::time_point now = CProgressMeter::Clock::now();
+        change(meter_, now);
+        p = meter_.snapshot(now);
     }
     if (p.step == 0) {
         return;
@@ -121,11 +120,9 @@ void CWebView::requestRepeated(std::uint32_t address, bool timedOut, int count) 
 }
 
 void CWebView::stepStarted(int step, const FlashStep& row, bool skipped) {
-    {
-        std::lock_guard lock(mutex_);
-        meter_.stepStarted(step, row, skipped, CProgressMeter::Clock::now());
-    }
-    showRate();
+    meterChanged([&](CProgressMeter& m, CProgressMeter::Clock::time_point now) {
+        m.stepStarted(step, row, skipped, now);
+    });
 }
 
 void CWebView::dismissError() {

@@ -5,6 +5,7 @@
 // The rate and the time left are reckoned here, once for every view that shows them (update/ProgressMeter).
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 #include "update/ProgressMeter.h"
@@ -33,8 +34,8 @@ class CWebView : public UpdateView {
     void release();
 
   private:
-    // Shows the rate and the time left, as velmora-flash reckons them.
-    void showRate();
+    // Applies `change` to the meter, then shows the rate and the time left it gives.
+    void meterChanged(const std::function<void(CProgressMeter&, CProgressMeter::Clock::time_point)>& change);
 
     std::mutex mutex_;
     CProgressMeter meter_;  // under mutex_
