@@ -14,16 +14,4 @@ std::optional<emulator::Scenario> demoScenarioOrUsage(const std::vector<std::str
     return scenario;
 }
 
-namespace {
-
-emulator::EmulatorConfig configOf(const emulator::Scenario& scenario) {
-    emulator::EmulatorConfig config;
-    config.scenario = scenario;
-    return config;
-}
-
-}  // namespace
-
-CDemoDevice::CDemoDevice(const emulator::Scenario& scenario) : device_(driver_, configOf(scenario)) {}
-
 }  // namespace velmora::app

@@ -1,14 +1,12 @@
 #pragma once
 // What velmora-updater-demo is, for every toolkit: its one optional argument is the emulated device's
-// scenario, and the dialog runs on in-process ports with that device behind them.
+// scenario, and the dialog runs on in-process ports with that device behind them (emulator/LoopbackDevice.h).
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "emulator/CEmulatedDevice.h"
 #include "emulator/Scenario.h"
-#include "midi/drivers/loopback/LoopbackDriver.h"
 
 namespace velmora::app {
 
@@ -19,16 +17,5 @@ inline constexpr int kExitUsage = 2;
 // none that is valid.
 std::optional<emulator::Scenario> demoScenarioOrUsage(const std::vector<std::string>& args,
                                                       const std::string& program);
-
-// The emulated device ("Velmora") on in-process ports, for as long as it lives.
-class CDemoDevice {
-  public:
-    explicit CDemoDevice(const emulator::Scenario& scenario);
-    midi::MidiDriver& driver() { return driver_; }
-
-  private:
-    midi::CLoopbackDriver driver_;
-    emulator::CEmulatedDevice device_;
-};
 
 }  // namespace velmora::app

@@ -8,6 +8,7 @@
 
 #include "app/CVeskUpdatorApp.h"
 #include "app/DemoDevice.h"
+#include "emulator/LoopbackDevice.h"
 #include "ui/CVeskUpdatorDlg.h"
 
 int main(int argc, char** argv) {
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
         return app::kExitUsage;
     }
     return application.run([&scenario](app::CVeskUpdatorApp& self) {
-        app::CDemoDevice device(*scenario);
+        emulator::CLoopbackDevice device(*scenario);
         ui::CVeskUpdatorDlg dialog(device.driver(), self.instanceNumber());
         dialog.exec();
     });

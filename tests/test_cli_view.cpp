@@ -12,6 +12,7 @@
 #include "cli/JsonEvents.h"
 #include "cli/ProgressLines.h"
 #include "emulator/CEmulatedDevice.h"
+#include "emulator/LoopbackDevice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/TestTiming.h"
 #include "support/UntilIdle.h"
@@ -166,18 +167,14 @@ TEST_F(LiveView, AnErrorEndsTheLiveLineWithANewlineBeforeTheMessage) {
 TEST(PlainView, ARunWithASkippedBootRegionAndResendsGivesOneLinePerStepAndPerStatusChangeNotPerBlock) {
     const auto parsed = emulator::parseScenario("boot=1.00,refuse-erase=2:2,refuse-block=2:3,link=none");
     ASSERT_TRUE(parsed.ok()) << parsed.error;
-    midi::CLoopbackDriver driver;
-    emulator::EmulatorConfig config;
-    config.scenario = parsed.scenario;
-    config.timeScale = 0;
-    emulator::CEmulatedDevice device(driver, config);
+    emulator::CLoopbackDevice emulated(parsed.scenario, 0);
 
     std::ostringstream out;
     std::ostringstream err;
     CTerminalView view(out, err, false);
     view.selectPorts(0, 0);
     {
-        CUpdateCore core(driver, view, testing::quickTiming());
+        CUpdateCore core(emulated.driver(), view, testing::quickTiming());
         core.startPolling();
         core.onExecute();
         ASSERT_TRUE(testing::waitUntilIdle(core, 120s)) << "the run never ended";
@@ -185,8 +182,8 @@ TEST(PlainView, ARunWithASkippedBootRegionAndResendsGivesOneLinePerStepAndPerSta
     }
     EXPECT_EQ(err.str(), "");
     EXPECT_TRUE(view.completed());
-    ASSERT_EQ(device.counters().eraseResends, 2) << "the scenario's resends did not happen";
-    ASSERT_EQ(device.counters().blockResends, 3);
+    ASSERT_EQ(emulated.device().counters().eraseResends, 2) << "the scenario's resends did not happen";
+    ASSERT_EQ(emulated.device().counters().blockResends, 3);
 
     std::istringstream lines(out.str());
     Lines got;

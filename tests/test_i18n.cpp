@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "emulator/CEmulatedDevice.h"
+#include "emulator/LoopbackDevice.h"
 #include "i18n/Catalogue.h"
 #include "i18n/EmbeddedTs.h"
 #include "i18n/Translate.h"
@@ -172,13 +173,11 @@ class JapaneseUpdate : public ::testing::TestWithParam<JapaneseCase> {
 
 TEST_P(JapaneseUpdate, ShowsJapaneseAndReportsInEnglish) {
     const JapaneseCase& c = GetParam();
-    midi::CLoopbackDriver driver;
     testing::RecordingView view;
-    emulator::EmulatorConfig config;
-    config.scenario = emulator::parseScenario(std::string(c.scenario) + ",link=none").scenario;
-    config.timeScale = 0;  // the device takes no time
-    emulator::CEmulatedDevice device(driver, config);
-    CUpdateCore core(driver, view);
+    // The device takes no time.
+    emulator::CLoopbackDevice emulated(
+        emulator::parseScenario(std::string(c.scenario) + ",link=none").scenario, 0);
+    CUpdateCore core(emulated.driver(), view);
     core.setVerify(c.verify);
     core.startPolling();
     core.onExecute();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "emulator/CEmulatedDevice.h"
+#include "emulator/LoopbackDevice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDevice.h"
@@ -829,13 +830,9 @@ TEST_P(Hooks, DryRunWritesNothingAndRepeatsAreReportedOncePerResend) {
     const HookCase& c = GetParam();
     const auto parsed = emulator::parseScenario(std::string(c.scenario) + "link=none");
     ASSERT_TRUE(parsed.ok()) << parsed.error;
-    midi::CLoopbackDriver driver;
-    emulator::EmulatorConfig config;
-    config.scenario = parsed.scenario;
-    config.timeScale = 0;
-    emulator::CEmulatedDevice device(driver, config);
+    emulator::CLoopbackDevice emulated(parsed.scenario, 0);
     HookView view;
-    CUpdateCore core(driver, view, timeoutTiming());
+    CUpdateCore core(emulated.driver(), view, timeoutTiming());
     core.setDryRun(c.dryRun);
     core.startPolling();
     core.onExecute();
@@ -849,11 +846,11 @@ TEST_P(Hooks, DryRunWritesNothingAndRepeatsAreReportedOncePerResend) {
     EXPECT_EQ(core.lastRun().resends, std::count_if(hooks.begin(), hooks.end(), [](const std::string& h) {
                   return h.rfind("repeat:", 0) == 0;
               }));
-    const emulator::EmulatorCounters n = device.counters();
+    const emulator::EmulatorCounters n = emulated.device().counters();
     if (c.dryRun) {
         // A dry run must leave a device exactly as it found it.
         EXPECT_EQ(n.begin + n.erase + n.write + n.end, 0);
-        EXPECT_EQ(device.flash(), device.initialFlash());
+        EXPECT_EQ(emulated.device().flash(), emulated.device().initialFlash());
     }
 }
 

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "emulator/CEmulatedDevice.h"
+#include "emulator/LoopbackDevice.h"
 #include "emulator/Scenario.h"
 #include "firmware/FirmwareImages.h"
 #include "i18n/Catalogue.h"
 #include "midi/PortPreselect.h"
-#include "midi/drivers/loopback/LoopbackDriver.h"
 #include "midi/drivers/webmidi/WebMidiDriver.h"
 #include "update/UpdateCore.h"
 #include "web/WebView.h"
@@ -28,31 +28,18 @@ namespace {
 
 using namespace velmora;
 
-// One emulated device behind loopback ports, with its own scenario and time scale.
-struct EmulatedUnit {
-    EmulatedUnit(const emulator::Scenario& scenario, double timeScale)
-        : device(driver, config(scenario, timeScale)) {}
-    static emulator::EmulatorConfig config(const emulator::Scenario& scenario, double timeScale) {
-        emulator::EmulatorConfig c;
-        c.scenario = scenario;
-        c.timeScale = timeScale;
-        return c;
-    }
-    midi::CLoopbackDriver driver;
-    emulator::CEmulatedDevice device;
-};
-
 struct Updater {
-    std::unique_ptr<EmulatedUnit> demo;  // set in demo mode: the core's ports are the emulated device's
+    std::unique_ptr<emulator::CLoopbackDevice>
+        demo;  // set in demo mode: the core's ports are the emulated device's
     midi::CWebMidiDriver webMidi;
     web::CWebView view;
     std::unique_ptr<CUpdateCore> core;
-    midi::MidiDriver& driver() { return demo ? static_cast<midi::MidiDriver&>(demo->driver) : webMidi; }
+    midi::MidiDriver& driver() { return demo ? static_cast<midi::MidiDriver&>(demo->driver()) : webMidi; }
 };
 
 // The test-side device: a host-facing pair of loopback ports the glue writes to and reads from.
 struct Device {
-    std::unique_ptr<EmulatedUnit> unit;
+    std::unique_ptr<emulator::CLoopbackDevice> unit;
     std::unique_ptr<midi::MidiOutput> toDevice;
     std::unique_ptr<midi::MidiInput> fromDevice;
 };
@@ -116,7 +103,7 @@ EMSCRIPTEN_KEEPALIVE int velmora_start(const char* language, const char* demoSce
         if (!scenario) {
             return -1;
         }
-        updater->demo = std::make_unique<EmulatedUnit>(*scenario, timeScale);
+        updater->demo = std::make_unique<emulator::CLoopbackDevice>(*scenario, timeScale);
     }
     const Timing timing = timeScale < 1 ? Timing::scaled(timeScale) : Timing{};
     updater->core = std::make_unique<CUpdateCore>(updater->driver(), updater->view, timing);
@@ -199,7 +186,7 @@ EMSCRIPTEN_KEEPALIVE int velmora_stand_in_images() {
 
 // The demo device's verdict on its flash, as JSON.
 EMSCRIPTEN_KEEPALIVE const char* velmora_demo_verdict() {
-    return keep(g_updater && g_updater->demo ? verdictJson(g_updater->demo->device) : "null");
+    return keep(g_updater && g_updater->demo ? verdictJson(g_updater->demo->device()) : "null");
 }
 
 // A test-side emulated device: what the glue sends reaches it whole; its answers come back to
@@ -211,9 +198,9 @@ EMSCRIPTEN_KEEPALIVE int velmora_device_start(const char* scenarioText, double t
         return -1;
     }
     auto device = std::make_unique<Device>();
-    device->unit = std::make_unique<EmulatedUnit>(*scenario, timeScale);
-    device->toDevice = device->unit->driver.openOutput(0, nullptr);
-    device->fromDevice = device->unit->driver.openInput(
+    device->unit = std::make_unique<emulator::CLoopbackDevice>(*scenario, timeScale);
+    device->toDevice = device->unit->driver().openOutput(0, nullptr);
+    device->fromDevice = device->unit->driver().openInput(
         0,
         [](midi::Bytes entry) {
             // On the device's thread: a copy goes to the main thread, which frees it.
@@ -242,7 +229,7 @@ EMSCRIPTEN_KEEPALIVE int velmora_device_send(const std::uint8_t* data, int size)
 }
 
 EMSCRIPTEN_KEEPALIVE const char* velmora_device_verdict() {
-    return keep(g_device ? verdictJson(g_device->unit->device) : "null");
+    return keep(g_device ? verdictJson(g_device->unit->device()) : "null");
 }
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 
 #include "app/DemoDevice.h"
 #include "app/win32/CVeskUpdatorApp.h"
+#include "emulator/LoopbackDevice.h"
 #include "ui/win32/CVeskUpdatorDlg.h"
 
 int main(int argc, char** argv) {
@@ -18,7 +19,7 @@ int main(int argc, char** argv) {
         return app::kExitUsage;
     }
     return application.run([&scenario](app::CVeskUpdatorApp& self) {
-        app::CDemoDevice device(*scenario);
+        emulator::CLoopbackDevice device(*scenario);
         ui::CVeskUpdatorDlg dialog(device.driver(), self.instanceNumber());
         dialog.doModal();
     });
