@@ -11,6 +11,8 @@ if(NOT WIN32)  # a host path a test under wine would not open
 endif()
 velmora_test(test_cli_ports SOURCES test_cli_ports.cpp LIBS velmora_cli)
 velmora_test(test_cli_view SOURCES test_cli_view.cpp LIBS velmora_cli LABELS threads)
+# The web page's JSON literals, checked against the JSON library velmora-flash uses.
+velmora_test(test_web_json SOURCES test_web_json.cpp LIBS velmora_cli)
 if(WIN32)
     return()  # signals and whole runs of the program are POSIX tests; .ci/wine-tests runs the program itself
 endif()

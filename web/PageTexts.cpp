@@ -10,10 +10,12 @@
 #include "ui/DialogTexts.h"
 #include "update/Texts.h"
 #include "velmora/Version.h"
+#include "web/JsonText.h"
 
 namespace {
 
 using velmora::i18n::translate;
+using velmora::web::jsonString;
 
 // What only the page says: what to do when the browser cannot give MIDI with SysEx.
 constexpr const char* kNoWebMidi = VELMORA_TEXT(
@@ -31,17 +33,6 @@ constexpr const char* kAskFirst =
 constexpr const char* kDemo = VELMORA_TEXT("Web", "Demo: an emulated device, running in this page.");
 constexpr const char* kTryDemo = VELMORA_TEXT("Web", "Try the demo");
 constexpr const char* kProgress = VELMORA_TEXT("Web", "Progress");
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out + "\"";
-}
 
 }  // namespace
 
@@ -74,7 +65,8 @@ extern "C" EMSCRIPTEN_KEEPALIVE const char* velmora_page_texts() {
     };
     json = "{";
     for (const auto& [key, text] : entries) {
-        json += (json.size() > 1 ? "," : "") + jsonString(key) + ":" + jsonString(text);
+        json += (json.size() > 1 ? "," : "") + velmora::web::jsonString(key) + ":" +
+                velmora::web::jsonString(text);
     }
     json += "}";
     return json.c_str();

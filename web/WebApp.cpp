@@ -22,6 +22,7 @@
 #include "midi/PortPreselect.h"
 #include "midi/drivers/webmidi/WebMidiDriver.h"
 #include "update/UpdateCore.h"
+#include "web/JsonText.h"
 #include "web/WebView.h"
 
 namespace {
@@ -66,12 +67,8 @@ const char* keep(std::string text) {
 std::string verdictJson(const emulator::CEmulatedDevice& device) {
     const emulator::FlashVerdict v = device.verdict(emulator::builtInImages());
     const emulator::EmulatorCounters c = device.counters();
-    std::string summary;
-    for (char ch : v.summary) {
-        summary += (ch == '"' || ch == '\\') ? ' ' : ch;
-    }
-    return "{\"holdsPlan\":" + std::string(v.ok ? "true" : "false") + ",\"summary\":\"" + summary +
-           "\",\"blocks\":" + std::to_string(c.blocksWritten) +
+    return "{\"holdsPlan\":" + std::string(v.ok ? "true" : "false") +
+           ",\"summary\":" + web::jsonString(v.summary) + ",\"blocks\":" + std::to_string(c.blocksWritten) +
            ",\"blockResends\":" + std::to_string(c.blockResends) +
            ",\"eraseResends\":" + std::to_string(c.eraseResends) +
            ",\"faults\":" + std::to_string(c.faultsApplied) + ",\"ends\":" + std::to_string(c.end) +
