@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "emulator/DeviceRequest.h"
-#include "firmware/FirmwareImages.h"
 #include "update/Codec.h"
 #include "update/FlashPlan.h"
 #include "update/Messages.h"
@@ -46,8 +45,7 @@ ModelTime modelTime(const LinkSpeed& link, const FlashTimes& flash, bool bootSki
             m.sectorsErased += static_cast<int>(row.size / kSectorSize);
             continue;
         }
-        const FirmwareImage* image = loadImage(row.imageId);
-        const std::uint32_t size = rowBytes(row, image != nullptr ? image->size : 0);
+        const auto size = static_cast<std::uint32_t>(stepBytes(row));
         for (std::uint32_t offset = 0; offset < size; offset += kBlockSize) {
             const std::uint32_t n = std::min(kBlockSize, size - offset);
             exchange(sysex::kWriteOverhead + packedLength(n));

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstdint>
 
+#include "firmware/FirmwareImages.h"
+
 namespace velmora {
 
 inline constexpr std::array<std::uint8_t, 2> AcceptedDeviceCodes = {0x63, 0x62};
@@ -42,6 +44,12 @@ constexpr std::uint32_t rowBytes(const FlashStep& row, std::uint32_t imageSize) 
         return row.size;
     }
     return row.size != 0 && row.size < imageSize ? row.size : imageSize;
+}
+
+// rowBytes() with the built-in image a write row names; none for an image that is missing.
+inline std::int64_t stepBytes(const FlashStep& row) {
+    const FirmwareImage* image = row.kind == FlashStep::Write ? loadImage(row.imageId) : nullptr;
+    return rowBytes(row, image != nullptr ? image->size : 0);
 }
 
 // The boot region's version text: four bytes at the end of the boot region, the last four of image 142.

@@ -1,6 +1,5 @@
 #include "update/ProgressMeter.h"
 
-#include "firmware/FirmwareImages.h"
 #include "update/Format.h"
 
 namespace velmora {
@@ -18,11 +17,6 @@ double seconds(Clock::duration d) {
 }
 
 }  // namespace
-
-std::int64_t stepBytes(const FlashStep& row) {
-    const FirmwareImage* image = row.kind == FlashStep::Write ? loadImage(row.imageId) : nullptr;
-    return rowBytes(row, image != nullptr ? image->size : 0);
-}
 
 CProgressMeter::CProgressMeter() {
     for (const FlashStep& row : FlashPlan) {

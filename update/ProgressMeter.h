@@ -13,9 +13,6 @@
 
 namespace velmora {
 
-// The bytes a plan row erases or writes: rowBytes() of the row and its image.
-std::int64_t stepBytes(const FlashStep& row);
-
 struct ProgressSnapshot {
     int step = 0;  // 0 until the first plan step begins
     FlashStep row{};

@@ -254,8 +254,7 @@ int runFlashPlan(RunContext& run) {
     run.bytesTotal = 0;
     for (const FlashStep& row : FlashPlan) {
         if (row.kind == FlashStep::Write && (!inBootRegion(row) || needBootRegion)) {
-            const FirmwareImage* image = loadImage(row.imageId);
-            run.bytesTotal += rowBytes(row, image != nullptr ? image->size : 0);
+            run.bytesTotal += stepBytes(row);
         }
     }
     run.view.bytesProgress(0, run.bytesTotal);
