@@ -7,3 +7,11 @@ function(velmora_warnings target)
                                                  -Wold-style-cast -Wcast-align -Woverloaded-virtual -Werror)
     endif()
 endfunction()
+
+# A library of the project: add_library's arguments, the tree's root on the include path of whoever uses it
+# (#include "midi/MidiDriver.h"), and warnings as errors.
+function(velmora_library name)
+    add_library(${name} ${ARGN})
+    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+    velmora_warnings(${name})
+endfunction()
