@@ -66,8 +66,7 @@ std::string liveLine(const ProgressSnapshot& p, const std::string& status, std::
     if (p.step > 0 && p.row.kind == FlashStep::Write && p.bytesPerSecond) {
         line += "  " + rateText(*p.bytesPerSecond);
     }
-    line += "  " + i18n::arg(i18n::translate("velmora-flash", "%1 left"),
-                             {p.timeLeft ? clockText(*p.timeLeft) : std::string("-:--")});
+    line += "  " + timeLeftText(p);
     // Cut by the columns a terminal gives it, never inside a character.
     return fitWidth(line, width);
 }

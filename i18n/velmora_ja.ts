@@ -490,6 +490,10 @@
 <context>
     <name>Texts</name>
     <message>
+        <source>%1 left</source>
+        <translation>残り %1</translation>
+    </message>
+    <message>
         <source>About Velmora Updater(&amp;A)...</source>
         <translation>Velmora Updater について(&amp;A)...</translation>
     </message>
@@ -903,10 +907,6 @@ time of a USB link and of flash erasing and programming: a whole update takes ab
     <message>
         <source>Step %1/%2 writing image %3 at %4: %5/%6 bytes</source>
         <translation>ステップ %1/%2 イメージ %3 を %4 に書き込み中: %5/%6 バイト</translation>
-    </message>
-    <message>
-        <source>%1 left</source>
-        <translation>残り %1</translation>
     </message>
     <message>
         <source>the MIDI IN port, by its exact name, its number in --list or its

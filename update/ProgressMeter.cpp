@@ -1,5 +1,6 @@
 #include "update/ProgressMeter.h"
 
+#include "i18n/Translate.h"
 #include "update/Format.h"
 
 namespace velmora {
@@ -136,6 +137,10 @@ std::string clockText(std::chrono::seconds s) {
     const long long total = s.count();
     return total >= 3600 ? format("%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60)
                          : format("%lld:%02lld", total / 60, total % 60);
+}
+
+std::string timeLeftText(const ProgressSnapshot& p) {
+    return i18n::arg(i18n::translate("Texts", "%1 left"), {p.timeLeft ? clockText(*p.timeLeft) : "-:--"});
 }
 
 }  // namespace velmora

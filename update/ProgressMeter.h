@@ -67,5 +67,7 @@ class CProgressMeter {
 
 // "1:05", or "1:02:03" from an hour on.
 std::string clockText(std::chrono::seconds s);
+// "1:05 left", translated; "-:-- left" while the time left cannot be told.
+std::string timeLeftText(const ProgressSnapshot& p);
 
 }  // namespace velmora

@@ -76,8 +76,7 @@ void CWebView::meterChanged(
     if (p.row.kind == FlashStep::Write && p.bytesPerSecond) {
         text = i18n::arg(i18n::translate("Web", kRate), {format("%.1f", *p.bytesPerSecond / 1024)}) + "  ";
     }
-    text += i18n::arg(i18n::translate("velmora-flash", "%1 left"),
-                      {p.timeLeft ? clockText(*p.timeLeft) : std::string("-:--")});
+    text += timeLeftText(p);
     MAIN_THREAD_ASYNC_EM_ASM(
         {
             Module.velmoraView.rate(UTF8ToString($0));
