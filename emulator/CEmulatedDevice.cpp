@@ -17,7 +17,6 @@ using namespace std::chrono_literals;
 
 // How often the device thread looks up from an empty inbox to see whether it is being stopped.
 constexpr auto kInboxPoll = 10ms;
-constexpr std::uint32_t kSectorSize = 0x1000;
 constexpr std::size_t kPreviewBytes = 12;
 constexpr std::uint8_t kTimingClock = 0xF8;
 
@@ -58,6 +57,44 @@ std::vector<std::uint8_t> chatterItem(std::size_t index, std::uint8_t model) {
             return {kTimingClock, kTimingClock};
     }
 }
+
+// An erase and a write are handled alike but for these: the transcript's line after the name (address, size,
+// number, ", again"), when a request repeats the last one, their counters and the scenario's faults.
+struct FlashRequestKind {
+    const char* heading;
+    bool resendKeepsSize;  // a resend repeats the size as well as the address
+    int EmulatorCounters::*received;
+    int EmulatorCounters::*resends;
+    int EmulatorCounters::*highest;  // the number so far, where it is counted
+    CountedFault Scenario::*refuse;
+    const char* refuseKey;
+    CountedFault Scenario::*late;
+    const char* lateKey;
+};
+
+constexpr FlashRequestKind kEraseKind = {
+    .heading = " 0x%06X, 0x%X bytes (erase %u%s): ",
+    .resendKeepsSize = true,
+    .received = &EmulatorCounters::erase,
+    .resends = &EmulatorCounters::eraseResends,
+    .highest = nullptr,
+    .refuse = &Scenario::refuseErase,
+    .refuseKey = "refuse-erase",
+    .late = &Scenario::lateErase,
+    .lateKey = "late-erase",
+};
+
+constexpr FlashRequestKind kWriteKind = {
+    .heading = " 0x%06X, %u bytes (block %u%s): ",
+    .resendKeepsSize = false,
+    .received = &EmulatorCounters::write,
+    .resends = &EmulatorCounters::blockResends,
+    .highest = &EmulatorCounters::blocks,
+    .refuse = &Scenario::refuseBlock,
+    .refuseKey = "refuse-block",
+    .late = &Scenario::lateBlock,
+    .lateKey = "late-block",
+};
 
 // Clears one set bit of one byte (NOR flash can only clear bits), from the middle of the block on; the offset
 // of that byte, or nothing when every byte is already 0.
@@ -100,8 +137,8 @@ CEmulatedDevice::CEmulatedDevice(std::shared_ptr<midi::LoopbackInputEnd> toHost,
                                                        : emulator::initialFlash(config_.scenario)),
       link_(linkSpeed(config_.scenario.link)),
       flash_(initial_),
-      eraseRefusalsLeft_(config_.scenario.refuseErase.count),
-      blockRefusalsLeft_(config_.scenario.refuseBlock.count),
+      erases_{.refusalsLeft = config_.scenario.refuseErase.count},
+      blocks_{.refusalsLeft = config_.scenario.refuseBlock.count},
       answersToDrop_(config_.scenario.dropBlock.count),
       lossState_(config_.scenario.loss.count) {
     // The host's send completes only once the bytes would have crossed the wire.
@@ -250,47 +287,46 @@ void CEmulatedDevice::handle(const std::vector<std::uint8_t>& message) {
 
 void CEmulatedDevice::dispatch(const DeviceRequest& r, const std::string& raw) {
     const Scenario& s = config_.scenario;
+    const std::string name(requestKindName(r.kind));
     switch (r.kind) {
         case RequestKind::Ignored:
             count(&EmulatorCounters::ignored);
-            note(TranscriptLine::Kind::Received, "ignored, " + std::string(r.why) + ": " + raw);
+            note(TranscriptLine::Kind::Received, name + ", " + std::string(r.why) + ": " + raw);
             break;
         case RequestKind::HostAnswer:
             count(&EmulatorCounters::hostAnswers);
-            note(TranscriptLine::Kind::Received, "host answer " + raw);
+            note(TranscriptLine::Kind::Received, name + " " + raw);
             break;
         case RequestKind::Refused:
             count(&EmulatorCounters::refused);
-            note(TranscriptLine::Kind::Received, "refused, " + std::string(r.why) + ": " + raw);
+            note(TranscriptLine::Kind::Received, name + ", " + std::string(r.why) + ": " + raw);
             answer(statusAnswer(s.model, 1), "status 1");
             break;
         case RequestKind::Identity:
             count(&EmulatorCounters::identity);
-            note(TranscriptLine::Kind::Received, "Identity Request");
+            note(TranscriptLine::Kind::Received, name);
             answer(identityAnswer(s.model, flashCopy<4>(kBootVersionAddress)), "Identity Reply");
             break;
         case RequestKind::Begin:
             count(&EmulatorCounters::begin);
-            note(TranscriptLine::Kind::Received, "BeginUpdateRequest");
+            note(TranscriptLine::Kind::Received, name);
             last_ = {};  // a new update: its first erase and block are new ones even at the same address
             answer(statusAnswer(s.model, s.updateMode ? 0 : 11),
                    s.updateMode ? "status 0" : "status 11 (not in version-update mode)");
             break;
         case RequestKind::Erase:
-            handleErase(r, raw);
-            break;
         case RequestKind::Write:
-            handleWrite(r, raw);
+            handleFlashRequest(r, raw);
             break;
         case RequestKind::Read:
             count(&EmulatorCounters::read);
-            note(TranscriptLine::Kind::Received, format("ReadRequest 0x%06X, %u bytes", r.address, r.size));
+            note(TranscriptLine::Kind::Received, name + format(" 0x%06X, %u bytes", r.address, r.size));
             answer(readAnswer(s.model, readFlash(r.address, r.size), s.badRead),
                    format("ReadReply, %u bytes%s", r.size, s.badRead ? ", wrong checksum (bad-read)" : ""));
             break;
         case RequestKind::End:
             count(&EmulatorCounters::end);
-            note(TranscriptLine::Kind::Received, "EndUpdateRequest");
+            note(TranscriptLine::Kind::Received, name);
             {
                 std::lock_guard lock(mutex_);
                 ended_ = true;  // before the answer, which the host may already hold when write() returns
@@ -300,45 +336,56 @@ void CEmulatedDevice::dispatch(const DeviceRequest& r, const std::string& raw) {
     }
 }
 
-void CEmulatedDevice::handleErase(const DeviceRequest& r, const std::string& raw) {
+void CEmulatedDevice::handleFlashRequest(const DeviceRequest& r, const std::string& raw) {
     const Scenario& s = config_.scenario;
+    const bool isErase = r.kind == RequestKind::Erase;
+    const FlashRequestKind& kind = isErase ? kEraseKind : kWriteKind;
+    FlashSequence& seq = isErase ? erases_ : blocks_;
     const bool resend =
-        last_.kind == RequestKind::Erase && last_.address == r.address && last_.size == r.size;
+        last_.kind == r.kind && last_.address == r.address && (!kind.resendKeepsSize || last_.size == r.size);
     if (!resend) {
-        ++eraseNumber_;
+        ++seq.number;
     }
-    last_ = {RequestKind::Erase, r.address, r.size};
+    last_ = {r.kind, r.address, r.size};
     {
         std::lock_guard lock(mutex_);
-        ++counters_.erase;
-        counters_.eraseResends += resend ? 1 : 0;
+        ++(counters_.*kind.received);
+        counters_.*kind.resends += resend ? 1 : 0;
+        if (kind.highest != nullptr) {
+            counters_.*kind.highest = static_cast<int>(seq.number);
+        }
     }
-    note(TranscriptLine::Kind::Received, format("EraseRequest 0x%06X, 0x%X bytes (erase %u%s): ", r.address,
-                                                r.size, eraseNumber_, resend ? ", again" : "") +
-                                             raw);
+    note(TranscriptLine::Kind::Received,
+         std::string(requestKindName(r.kind)) +
+             format(kind.heading, r.address, r.size, seq.number, resend ? ", again" : "") + raw);
     if (!s.updateMode) {
         answer(statusAnswer(s.model, 11), "status 11 (not in version-update mode)");
         return;
     }
-    if (s.refuseErase.k == eraseNumber_ && eraseRefusalsLeft_ > 0) {
-        --eraseRefusalsLeft_;
+    if ((s.*kind.refuse).k == seq.number && seq.refusalsLeft > 0) {
+        --seq.refusalsLeft;
         count(&EmulatorCounters::faultsApplied);
-        answer(statusAnswer(s.model, 1), "status 1 (refuse-erase)");
+        answer(statusAnswer(s.model, 1), format("status 1 (%s)", kind.refuseKey));
         return;
     }
-    if (!pause(scaled(config_.flashTimes.erasePerSector * (r.size / kSectorSize)))) {
+    if (!(isErase ? eraseSectors(r) : writeBlock(r))) {
         return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        std::fill_n(flash_.begin() + r.address, r.size, std::uint8_t{0xFF});
-        ++counters_.erasesDone;
-    }
-    if (!holdBack(s.lateErase.k == eraseNumber_, lateEraseUsed_, s.lateErase.count, "late-erase")) {
+    if (!holdBack((s.*kind.late).k == seq.number, seq.lateUsed, (s.*kind.late).count, kind.lateKey)) {
         return;
     }
     answer(s.doneReply ? doneAnswer(s.model) : statusAnswer(s.model, 0),
            s.doneReply ? "DoneReply" : "status 0");
+}
+
+bool CEmulatedDevice::eraseSectors(const DeviceRequest& r) {
+    if (!pause(scaled(config_.flashTimes.erasePerSector * (r.size / kSectorSize)))) {
+        return false;
+    }
+    std::lock_guard lock(mutex_);
+    std::fill_n(flash_.begin() + r.address, r.size, std::uint8_t{0xFF});
+    ++counters_.erasesDone;
+    return true;
 }
 
 CEmulatedDevice::Programmed CEmulatedDevice::program(const DeviceRequest& r) {
@@ -359,7 +406,7 @@ CEmulatedDevice::Programmed CEmulatedDevice::program(const DeviceRequest& r) {
         cell[i] &= r.data[i];
     }
     ++counters_.blocksWritten;
-    if (config_.scenario.corruptBlock == blockNumber_ && !corruptUsed_) {
+    if (config_.scenario.corruptBlock == blocks_.number && !corruptUsed_) {
         corruptUsed_ = true;
         ++counters_.faultsApplied;
         result.corrupted = corruptOneByte(cell, r.size);
@@ -367,39 +414,15 @@ CEmulatedDevice::Programmed CEmulatedDevice::program(const DeviceRequest& r) {
     return result;
 }
 
-void CEmulatedDevice::handleWrite(const DeviceRequest& r, const std::string& raw) {
+bool CEmulatedDevice::writeBlock(const DeviceRequest& r) {
     const Scenario& s = config_.scenario;
-    const bool resend = last_.kind == RequestKind::Write && last_.address == r.address;
-    if (!resend) {
-        ++blockNumber_;
-    }
-    last_ = {RequestKind::Write, r.address, r.size};
-    {
-        std::lock_guard lock(mutex_);
-        ++counters_.write;
-        counters_.blocks = static_cast<int>(blockNumber_);
-        counters_.blockResends += resend ? 1 : 0;
-    }
-    note(TranscriptLine::Kind::Received, format("WriteRequest 0x%06X, %u bytes (block %u%s): ", r.address,
-                                                r.size, blockNumber_, resend ? ", again" : "") +
-                                             raw);
-    if (!s.updateMode) {
-        answer(statusAnswer(s.model, 11), "status 11 (not in version-update mode)");
-        return;
-    }
-    if (s.refuseBlock.k == blockNumber_ && blockRefusalsLeft_ > 0) {
-        --blockRefusalsLeft_;
-        count(&EmulatorCounters::faultsApplied);
-        answer(statusAnswer(s.model, 1), "status 1 (refuse-block)");
-        return;
-    }
     if (!r.checksumOk) {
         count(&EmulatorCounters::checksumFailures);
         answer(statusAnswer(s.model, 1), "status 1 (checksum mismatch)");
-        return;
+        return false;
     }
     if (!pause(scaled(config_.flashTimes.programPerBlock))) {
-        return;
+        return false;
     }
     const auto [conflict, corrupted] = program(r);
     if (corrupted) {
@@ -408,9 +431,9 @@ void CEmulatedDevice::handleWrite(const DeviceRequest& r, const std::string& raw
     }
     if (conflict) {
         answer(statusAnswer(s.model, 1), format("status 1 (0x%06X not erased)", *conflict));
-        return;
+        return false;
     }
-    if (s.dropBlock.k == blockNumber_ && answersToDrop_ > 0) {
+    if (s.dropBlock.k == blocks_.number && answersToDrop_ > 0) {
         --answersToDrop_;
         {
             std::lock_guard lock(mutex_);
@@ -418,13 +441,9 @@ void CEmulatedDevice::handleWrite(const DeviceRequest& r, const std::string& raw
             ++counters_.answersLost;
         }
         note(TranscriptLine::Kind::Note, "written, answer lost (drop-block)");
-        return;
+        return false;
     }
-    if (!holdBack(s.lateBlock.k == blockNumber_, lateUsed_, s.lateBlock.count, "late-block")) {
-        return;
-    }
-    answer(s.doneReply ? doneAnswer(s.model) : statusAnswer(s.model, 0),
-           s.doneReply ? "DoneReply" : "status 0");
+    return true;
 }
 
 void CEmulatedDevice::answer(std::vector<std::uint8_t> bytes, const std::string& what) {

@@ -141,8 +141,12 @@ class CEmulatedDevice {
     void handle(const std::vector<std::uint8_t>& message);
     // A request the device reads, by its kind; `raw` is its preview for the transcript.
     void dispatch(const DeviceRequest& r, const std::string& raw);
-    void handleErase(const DeviceRequest& r, const std::string& raw);
-    void handleWrite(const DeviceRequest& r, const std::string& raw);
+    // An erase or a write: numbered, counted, refused outside update mode or by the scenario, else done by
+    // eraseSectors or writeBlock and answered.
+    void handleFlashRequest(const DeviceRequest& r, const std::string& raw);
+    // Each false when no done answer follows: being stopped, or the request already answered or lost.
+    bool eraseSectors(const DeviceRequest& r);
+    bool writeBlock(const DeviceRequest& r);
     // Programs a write request's block into flash: the first address that was not erased (nothing changed),
     // or where the corrupt-block fault spoilt it.
     struct Programmed {
@@ -199,13 +203,15 @@ class CEmulatedDevice {
         std::uint32_t size = 0;
     };
     LastFlashRequest last_;
-    std::uint32_t eraseNumber_ = 0;
-    std::uint32_t blockNumber_ = 0;
-    std::uint32_t eraseRefusalsLeft_;
-    std::uint32_t blockRefusalsLeft_;
+    // The erases, or the blocks, so far and what is left of the faults aimed at them.
+    struct FlashSequence {
+        std::uint32_t number = 0;
+        std::uint32_t refusalsLeft = 0;
+        bool lateUsed = false;
+    };
+    FlashSequence erases_;
+    FlashSequence blocks_;
     std::uint32_t answersToDrop_;
-    bool lateUsed_ = false;
-    bool lateEraseUsed_ = false;
     bool corruptUsed_ = false;
     bool unplugged_ = false;
     std::size_t chatterNext_ = 0;

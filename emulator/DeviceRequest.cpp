@@ -12,12 +12,22 @@ using namespace sysex;
 
 namespace {
 
-constexpr std::uint32_t kSectorSize = 0x1000;  // the smallest erasable unit of the flash
-constexpr std::size_t kBeginEndLength = 6;
-constexpr std::size_t kIdentityRequestLength = 6;
 constexpr std::uint8_t kAllCall = 0x7F;
 constexpr std::uint8_t kOwnDeviceNumber = 0x00;
 constexpr std::uint32_t kMaxReadCount = 16383;  // what a ReadReply's two-byte length can say
+
+// Each kind as the transcript and the tests name it.
+struct KindName {
+    RequestKind kind;
+    std::string_view name;
+};
+constexpr KindName kKindNames[] = {
+    {RequestKind::Ignored, "ignored"},          {RequestKind::HostAnswer, "host answer"},
+    {RequestKind::Refused, "refused"},          {RequestKind::Identity, "Identity Request"},
+    {RequestKind::Begin, "BeginUpdateRequest"}, {RequestKind::End, "EndUpdateRequest"},
+    {RequestKind::Erase, "EraseRequest"},       {RequestKind::Write, "WriteRequest"},
+    {RequestKind::Read, "ReadRequest"},
+};
 
 DeviceRequest made(RequestKind kind, std::uint8_t code = 0, std::uint32_t address = 0,
                    std::uint32_t size = 0) {
@@ -217,27 +227,9 @@ std::vector<std::uint8_t> readAnswer(std::uint8_t model, ByteSpan data, bool wro
 }
 
 std::string_view requestKindName(RequestKind kind) {
-    switch (kind) {
-        case RequestKind::Ignored:
-            return "ignored";
-        case RequestKind::HostAnswer:
-            return "host answer";
-        case RequestKind::Refused:
-            return "refused";
-        case RequestKind::Identity:
-            return "Identity Request";
-        case RequestKind::Begin:
-            return "BeginUpdateRequest";
-        case RequestKind::End:
-            return "EndUpdateRequest";
-        case RequestKind::Erase:
-            return "EraseRequest";
-        case RequestKind::Write:
-            return "WriteRequest";
-        case RequestKind::Read:
-            return "ReadRequest";
-    }
-    return "?";
+    const auto row = std::find_if(std::begin(kKindNames), std::end(kKindNames),
+                                  [kind](const KindName& k) { return k.kind == kind; });
+    return row == std::end(kKindNames) ? "?" : row->name;
 }
 
 }  // namespace velmora::emulator

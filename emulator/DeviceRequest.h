@@ -29,6 +29,11 @@ namespace velmora::emulator {
 
 using ByteSpan = std::span<const std::uint8_t>;
 
+inline constexpr std::uint32_t kSectorSize = 0x1000;  // the smallest erasable unit of the flash
+// F0 7E <device> 06 01 F7, and F0 52 00 <model> <code> F7 for Begin and End.
+inline constexpr std::size_t kIdentityRequestLength = 6;
+inline constexpr std::size_t kBeginEndLength = 6;
+
 enum class RequestKind { Ignored, HostAnswer, Refused, Identity, Begin, End, Erase, Write, Read };
 
 struct DeviceRequest {

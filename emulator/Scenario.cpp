@@ -101,15 +101,16 @@ std::string pairText(std::string_view key, const CountedFault& f) {
     return std::string(key) + "=" + std::to_string(f.k) + ":" + std::to_string(f.count);
 }
 
-// One scenario key: how it is parsed, described and explained. A key is a flag, a K:N pair, or a value with
-// its own parse and description.
+// One scenario key: how it is parsed, described and explained. A key is a flag, a K:N pair, an ordinal K, or
+// a value with its own parse and description.
 struct Key {
     std::string_view name;
     std::string_view usage;  // as the help shows it
     const char* help;        // English, translated when shown
     bool Scenario::*flag = nullptr;
     CountedFault Scenario::*pair = nullptr;
-    std::string_view second = {};  // the pair's second number, as its messages name it
+    std::uint32_t Scenario::*ordinal = nullptr;  // 0 when not set
+    std::string_view second = {};                // the pair's second number, as its messages name it
     std::uint32_t maxSecond = 0;
     // Other valued keys: the reason the value was refused (empty when applied), and the item describing the
     // scenario's value (empty when it is the default).
@@ -249,12 +250,7 @@ const Key kKeys[] = {
     {.name = "corrupt-block",
      .usage = "corrupt-block=K",
      .help = VELMORA_TEXT("Emulator", "block K acknowledged but stored with one byte wrong"),
-     .apply = [](std::string_view item, std::string_view value,
-                 Scenario& s) { return applyOrdinal(item, value, s.corruptBlock); },
-     .describe =
-         [](const Scenario& s) {
-             return s.corruptBlock == 0 ? std::string() : "corrupt-block=" + std::to_string(s.corruptBlock);
-         }},
+     .ordinal = &Scenario::corruptBlock},
     {.name = "lose",
      .usage = "lose=P:SEED",
      .help = VELMORA_TEXT("Emulator", "each answer lost with a chance of P percent, drawn from SEED"),
@@ -280,12 +276,7 @@ const Key kKeys[] = {
     {.name = "unplug",
      .usage = "unplug=K",
      .help = VELMORA_TEXT("Emulator", "unplugged when the K-th message from the host arrives"),
-     .apply = [](std::string_view item, std::string_view value,
-                 Scenario& s) { return applyOrdinal(item, value, s.unplugAt); },
-     .describe =
-         [](const Scenario& s) {
-             return s.unplugAt == 0 ? std::string() : "unplug=" + std::to_string(s.unplugAt);
-         }},
+     .ordinal = &Scenario::unplugAt},
     {.name = "chatter",
      .usage = "chatter",
      .help = VELMORA_TEXT("Emulator", "sends messages of its own between its answers"),
@@ -361,6 +352,9 @@ std::string applyItem(std::string_view name, std::string_view value, bool hasVal
     if (key->pair != nullptr) {
         return parsePair(name, value, key->second, key->maxSecond, s.*(key->pair));
     }
+    if (key->ordinal != nullptr) {
+        return applyOrdinal(quoted(name, value), value, s.*(key->ordinal));
+    }
     return key->apply(quoted(name, value), value, s);
 }
 
@@ -424,6 +418,8 @@ std::string describeScenario(const Scenario& s) {
             item = s.*(key.flag) ? std::string(key.name) : std::string();
         } else if (key.pair != nullptr) {
             item = (s.*(key.pair)).active() ? pairText(key.name, s.*(key.pair)) : std::string();
+        } else if (key.ordinal != nullptr) {
+            item = s.*(key.ordinal) == 0 ? std::string() : quoted(key.name, std::to_string(s.*(key.ordinal)));
         } else {
             item = key.describe(s);
         }

@@ -12,15 +12,6 @@
 
 namespace velmora::emulator {
 
-namespace {
-
-// F0 7E 7F 06 01 F7, and F0 52 00 dc code F7 for Begin and End.
-constexpr std::size_t kIdentityRequestLength = 6;
-constexpr std::size_t kBeginEndLength = 6;
-constexpr std::uint32_t kSectorSize = 0x1000;
-
-}  // namespace
-
 ModelTime modelTime(const LinkSpeed& link, const FlashTimes& flash, bool bootSkipped) {
     ModelTime m;
     const std::uint8_t model = AcceptedDeviceCodes[0];

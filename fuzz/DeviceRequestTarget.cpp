@@ -31,6 +31,16 @@ bool wholeSysEx(std::span<const std::uint8_t> m) {
            std::all_of(m.begin() + 1, m.end() - 1, [](std::uint8_t b) { return b < 0x80; });
 }
 
+// An erase's or a read's address and size: five bytes each, with no stray bits, decoded as the reference
+// does.
+void checkAddressAndSize(std::span<const std::uint8_t> m, const DeviceRequest& r, std::size_t addressPos,
+                         std::size_t sizePos) {
+    require(m[addressPos + 4] <= 0x0F && m[sizePos + 4] <= 0x0F,
+            "an erase's or a read's fields carry no stray bits");
+    require(r.address == reference::decode7x5(&m[addressPos]) && r.size == reference::decode7x5(&m[sizePos]),
+            "an erase's or a read's fields are decoded");
+}
+
 void checkServed(std::span<const std::uint8_t> m, std::uint8_t model, const DeviceRequest& r) {
     require(m[sysex::kManufacturerPos] == sysex::kManufacturer && m[sysex::kDeviceCodePos] == model,
             "only the maker's messages for this model are served");
@@ -46,11 +56,7 @@ void checkServed(std::span<const std::uint8_t> m, std::uint8_t model, const Devi
         case RequestKind::Erase: {
             require(m.size() == sysex::kEraseLength && r.code == sysex::kEraseCode,
                     "an erase has its length");
-            require(m[sysex::kEraseAddressPos + 4] <= 0x0F && m[sysex::kEraseSizePos + 4] <= 0x0F,
-                    "an erase's fields carry no stray bits");
-            require(r.address == reference::decode7x5(&m[sysex::kEraseAddressPos]) &&
-                        r.size == reference::decode7x5(&m[sysex::kEraseSizePos]),
-                    "an erase's fields are decoded");
+            checkAddressAndSize(m, r, sysex::kEraseAddressPos, sysex::kEraseSizePos);
             require(r.size > 0 && r.address % kSector == 0 && r.size % kSector == 0,
                     "an erase covers whole sectors");
             require(insideFlash(r.address, r.size), "an erase lies inside the flash");
@@ -60,11 +66,7 @@ void checkServed(std::span<const std::uint8_t> m, std::uint8_t model, const Devi
             require(m.size() == sysex::kReadRequestLength && r.code == sysex::kReadCode &&
                         m[sysex::kCodePos + 1] == sysex::kReadSubCode,
                     "a read has its length and sub-code");
-            require(m[sysex::kReadAddressPos + 4] <= 0x0F && m[sysex::kReadCountPos + 4] <= 0x0F,
-                    "a read's fields carry no stray bits");
-            require(r.address == reference::decode7x5(&m[sysex::kReadAddressPos]) &&
-                        r.size == reference::decode7x5(&m[sysex::kReadCountPos]),
-                    "a read's fields are decoded");
+            checkAddressAndSize(m, r, sysex::kReadAddressPos, sysex::kReadCountPos);
             require(r.size <= kMaxCount && insideFlash(r.address, r.size),
                     "a read fits one ReadReply and lies inside the flash");
             break;

@@ -291,6 +291,16 @@ TEST(EmulatorDevice, ResendsKeepTheirBlockNumber) {
     EXPECT_EQ(c.write, 7);
 }
 
+// An erase repeats the previous one only with the same address and size: a shorter erase at the same address
+// is the next erase, so a fault aimed at the second erase must hit it.
+TEST(EmulatorDevice, AnEraseOfAnotherSizeIsTheNextErase) {
+    Bench b("refuse-erase=2:1");
+    EXPECT_EQ(b.ask(b.erase(0x3FC000, 0x4000)), kOk);       // erase 1
+    EXPECT_EQ(b.ask(b.erase(0x3FC000, 0x4000)), kOk);       // erase 1 again
+    EXPECT_EQ(b.ask(b.erase(0x3FC000, 0x1000)), kRefused);  // erase 2
+    EXPECT_EQ(b.device->counters().eraseResends, 1);
+}
+
 struct KeyRow {
     const char* what;
     const char* scenario;

@@ -27,22 +27,32 @@ SysResult pollAll(std::vector<pollfd>& fds, int timeoutMs) {
     return sysCall([&] { return ::poll(fds.data(), static_cast<nfds_t>(fds.size()), timeoutMs); });
 }
 
+// A reader or a writer: make(wake) builds it around its wake-up pipe, and it starts its thread. Nothing, with
+// the reason, when the pipe or the thread cannot be had. `pipe` and `thread` are marked VELMORA_TEXT.
+template <typename Make>
+auto withWakeup(const char* pipe, const char* thread, std::string* why, Make make)
+    -> decltype(make(std::declval<CWakeup>())) {
+    CWakeup wake;
+    if (!wake.valid()) {
+        if (why != nullptr) {
+            *why = errorText(i18n::translate("Drivers", pipe), errno);
+        }
+        return nullptr;
+    }
+    return openWithThread(thread, why, [&] { return make(std::move(wake)); });
+}
+
 }  // namespace
 
 // ---- output ----
 
 std::unique_ptr<CRawOutput> CRawOutput::create(std::shared_ptr<RawChannel> channel, RawLimits limits,
                                                std::string* why) {
-    CWakeup wake;
-    if (!wake.valid()) {
-        if (why != nullptr) {
-            *why = errorText(i18n::translate("Drivers", "cannot create the output's wake-up pipe"), errno);
-        }
-        return nullptr;
-    }
-    return openWithThread(VELMORA_TEXT("Drivers", "output's writer"), why, [&] {
-        return std::unique_ptr<CRawOutput>(new CRawOutput(std::move(channel), limits, std::move(wake)));
-    });
+    return withWakeup(
+        VELMORA_TEXT("Drivers", "cannot create the output's wake-up pipe"),
+        VELMORA_TEXT("Drivers", "output's writer"), why, [&](CWakeup wake) {
+            return std::unique_ptr<CRawOutput>(new CRawOutput(std::move(channel), limits, std::move(wake)));
+        });
 }
 
 CRawOutput::CRawOutput(std::shared_ptr<RawChannel> channel, RawLimits limits, CWakeup wake)
@@ -220,17 +230,11 @@ CRawOutput::Outcome CRawOutput::waitUntilSent() {
 
 std::unique_ptr<CRawInput> CRawInput::create(std::shared_ptr<RawChannel> channel, SysExHandler onSysEx,
                                              std::string* why) {
-    CWakeup wake;
-    if (!wake.valid()) {
-        if (why != nullptr) {
-            *why = errorText(i18n::translate("Drivers", "cannot create the input's wake-up pipe"), errno);
-        }
-        return nullptr;
-    }
-    return openWithThread(VELMORA_TEXT("Drivers", "input's reader"), why, [&] {
-        return std::unique_ptr<CRawInput>(
-            new CRawInput(std::move(channel), std::move(onSysEx), std::move(wake)));
-    });
+    return withWakeup(VELMORA_TEXT("Drivers", "cannot create the input's wake-up pipe"),
+                      VELMORA_TEXT("Drivers", "input's reader"), why, [&](CWakeup wake) {
+                          return std::unique_ptr<CRawInput>(
+                              new CRawInput(std::move(channel), std::move(onSysEx), std::move(wake)));
+                      });
 }
 
 CRawInput::CRawInput(std::shared_ptr<RawChannel> channel, SysExHandler onSysEx, CWakeup wake)
