@@ -15,6 +15,7 @@
 #include "midi/drivers/alsa/AlsaDriver.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/ByteLink.h"
+#include "support/DescribedRow.h"
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
 #include "support/ScriptedDevice.h"
@@ -25,6 +26,7 @@
 namespace velmora {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using fakes::CFakeAlsa;
 using fakes::FakeAlsaOptions;
@@ -223,10 +225,6 @@ struct CloseCase {
     double bytesPerSecond;
 };
 
-void PrintTo(const CloseCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class AlsaClose : public ::testing::TestWithParam<CloseCase> {};
 
 TEST_P(AlsaClose, ClosingTheWindowEndsEveryWaitPromptlyAndSilently) {
@@ -310,10 +308,6 @@ struct ReopenCase {
     std::vector<FakeCard> now;  // the cards at open time; the list was taken with twoCards()
     const char* shown;          // the dialog's message, "" when the open succeeds
 };
-
-void PrintTo(const ReopenCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class AlsaReopen : public ::testing::TestWithParam<ReopenCase> {};
 

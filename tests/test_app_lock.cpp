@@ -21,6 +21,7 @@
 #include "app/CInstanceLock.h"
 #include "app/InstanceNumber.h"
 #include "app/StartDecision.h"
+#include "support/DescribedRow.h"
 #include "update/Texts.h"
 
 extern char** environ;
@@ -28,6 +29,7 @@ extern char** environ;
 namespace velmora::app {
 namespace {
 
+using velmora::testing::PrintTo;
 namespace fs = std::filesystem;
 
 const std::string kTitle1 = "Kivo R3ex System v1.21 Updater";
@@ -133,7 +135,7 @@ TEST_F(LockTest, AFileLeftByAnEndedCopyDoesNotKeepItsNumberTaken) {
 }
 
 struct DirectoryRow {
-    const char* description;
+    const char* what;
     std::function<void(LockTest&)> arrange;
     std::function<fs::path(LockTest&)> expected;  // empty path: no directory at all
 };
@@ -144,16 +146,16 @@ TEST_P(LockDirectoryTest, ChoosesOnlyADirectoryNoOtherUserCanWriteTo) {
     const DirectoryRow& row = GetParam();
     row.arrange(*this);
     const fs::path expected = row.expected(*this);
-    EXPECT_EQ(instanceLockDirectory(), expected.string()) << row.description;
+    EXPECT_EQ(instanceLockDirectory(), expected.string()) << row.what;
     CInstanceLock lock(kTitle1);
-    EXPECT_EQ(lock.held(), !expected.empty()) << row.description;
+    EXPECT_EQ(lock.held(), !expected.empty()) << row.what;
     // A lock that cannot be made at all must not pass for a number another copy holds.
-    EXPECT_EQ(lock.failure().empty(), !expected.empty()) << row.description << ": " << lock.failure();
+    EXPECT_EQ(lock.failure().empty(), !expected.empty()) << row.what << ": " << lock.failure();
     if (!expected.empty()) {
         struct stat st {};
         ASSERT_EQ(::stat(expected.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0077, 0u) << row.description << ": the directory is open to others";
-        EXPECT_TRUE(fs::exists(expected / lockFileName(kTitle1))) << row.description;
+        EXPECT_EQ(st.st_mode & 0077, 0u) << row.what << ": the directory is open to others";
+        EXPECT_TRUE(fs::exists(expected / lockFileName(kTitle1))) << row.what;
     }
 }
 

@@ -27,6 +27,7 @@
 
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "midi/drivers/stream/StreamDriver.h"
+#include "support/DescribedRow.h"
 #include "support/PtyMaster.h"
 #include "support/Watchdog.h"
 
@@ -34,6 +35,7 @@ namespace velmora::midi {
 namespace {
 
 using testing::CPtyMaster;
+using velmora::testing::PrintTo;
 
 using namespace std::chrono_literals;
 using Message = std::vector<std::uint8_t>;
@@ -119,10 +121,6 @@ struct InboundCase {
     std::vector<Message> writes;  // written on the master one after another, with a pause between
     std::vector<Message> expected;
 };
-
-void PrintTo(const InboundCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class InboundFraming : public PtyTest, public ::testing::WithParamInterface<InboundCase> {};
 
@@ -461,10 +459,6 @@ struct RefusalCase {
     int index;
     const char* reason;
 };
-
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class Refusals : public ::testing::TestWithParam<RefusalCase> {
   protected:

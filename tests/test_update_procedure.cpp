@@ -14,6 +14,7 @@
 #include "emulator/CEmulatedDevice.h"
 #include "emulator/LoopbackDevice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/DescribedRow.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDevice.h"
 #include "support/TestTiming.h"
@@ -25,6 +26,7 @@
 namespace velmora {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using testing::RecordingView;
 using testing::ScriptedDevice;
@@ -183,11 +185,6 @@ struct FailureCase {
     bool completes;
 };
 
-// Test names show the case, not a dump of its bytes.
-void PrintTo(const FailureCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class EmulatedFailure : public EmulatedUpdate, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(EmulatedFailure, EndsWithItsMessageAndTheControlsBack) {
@@ -282,10 +279,6 @@ struct MatchingCase {
     const char* error;  // nothing: the update completes with the plan in flash
     bool verify = false;
 };
-
-void PrintTo(const MatchingCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class AnswerMatching : public EmulatedUpdate, public ::testing::WithParamInterface<MatchingCase> {};
 
@@ -559,11 +552,6 @@ struct AbortCase {
     bool verify = false;
 };
 
-// Test names show the case, not a dump of its bytes.
-void PrintTo(const AbortCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class AbortAtWait : public ScriptedUpdate, public ::testing::WithParamInterface<AbortCase> {};
 
 TEST_P(AbortAtWait, EndsSilentlyTouchingNoControl) {
@@ -819,10 +807,6 @@ struct HookCase {
     bool bootSkipped;
     Events hooks;
 };
-
-void PrintTo(const HookCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class Hooks : public ::testing::TestWithParam<HookCase> {};
 

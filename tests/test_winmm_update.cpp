@@ -14,6 +14,7 @@
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "midi/drivers/winmm/WinMmDriver.h"
 #include "support/ByteLink.h"
+#include "support/DescribedRow.h"
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
 #include "update/Texts.h"
@@ -22,6 +23,7 @@
 namespace velmora {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using fakes::CFakeWinMm;
 using fakes::FakeWinMmOptions;
@@ -81,10 +83,6 @@ struct PiecesCase {
     std::size_t size;
     std::chrono::microseconds gap;
 };
-
-void PrintTo(const PiecesCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class WinMmInput : public ::testing::TestWithParam<PiecesCase> {};
 
@@ -168,10 +166,6 @@ struct OpenCase {
     std::vector<std::string> now;  // the ports at open time; the list was shown with kPorts
     const char* why;               // what the driver says, "" when the open succeeds
 };
-
-void PrintTo(const OpenCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class WinMmOpen : public ::testing::TestWithParam<OpenCase> {};
 
