@@ -16,6 +16,7 @@
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/ByteLink.h"
 #include "support/DescribedRow.h"
+#include "support/OnlyEmulated.h"
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
 #include "support/ScriptedDevice.h"
@@ -33,12 +34,7 @@ using fakes::FakeAlsaOptions;
 using fakes::FakeCard;
 using Clock = std::chrono::steady_clock;
 
-// In this program alsa-lib is the fake: every port it lists leads to an emulated device, so a build with
-// stand-in images may update through it.
-class CFakedAlsaDriver : public midi::CAlsaDriver {
-  public:
-    bool reachesOnlyEmulatedDevices() const override { return true; }
-};
+using CFakedAlsaDriver = testing::COnlyEmulated<midi::CAlsaDriver>;
 
 // Another program's card first, so that the device is not simply port 0.
 std::vector<FakeCard> twoCards() {

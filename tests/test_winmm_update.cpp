@@ -15,6 +15,7 @@
 #include "midi/drivers/winmm/WinMmDriver.h"
 #include "support/ByteLink.h"
 #include "support/DescribedRow.h"
+#include "support/OnlyEmulated.h"
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
 #include "update/Texts.h"
@@ -29,12 +30,7 @@ using fakes::CFakeWinMm;
 using fakes::FakeWinMmOptions;
 using Clock = std::chrono::steady_clock;
 
-// In this program winmm is the fake: every port leads to an emulated device, so a build with stand-in images
-// may update through it.
-class CFakedWinMmDriver : public midi::CWinMmDriver {
-  public:
-    bool reachesOnlyEmulatedDevices() const override { return true; }
-};
+using CFakedWinMmDriver = testing::COnlyEmulated<midi::CWinMmDriver>;
 
 const std::vector<std::string> kPorts = {"Thru", "Velmora"};
 constexpr unsigned kDevice = 1;
