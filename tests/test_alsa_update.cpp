@@ -16,6 +16,7 @@
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/ByteLink.h"
 #include "support/DescribedRow.h"
+#include "support/InstantDevice.h"
 #include "support/OnlyEmulated.h"
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
@@ -76,11 +77,7 @@ struct Bench {
         view.output = 1;
     }
     void emulate(const std::string& scenario = "") {
-        emulator::EmulatorConfig config;
-        config.scenario =
-            emulator::parseScenario(scenario.empty() ? "link=none" : scenario + ",link=none").scenario;
-        config.timeScale = 0;
-        device = std::make_unique<emulator::CEmulatedDevice>(deviceSide, config);
+        device = std::make_unique<emulator::CEmulatedDevice>(deviceSide, testing::instantConfig(scenario));
     }
 
     midi::CLoopbackDriver deviceSide;

@@ -15,6 +15,7 @@
 #include "emulator/LoopbackDevice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/DescribedRow.h"
+#include "support/InstantDevice.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDevice.h"
 #include "support/TestTiming.h"
@@ -251,10 +252,7 @@ TEST_F(EmulatedUpdate, EndUnansweredIsATransferError) {
     device.reset();
     view.clear();
     midi::CLoopbackDriver fresh;
-    emulator::EmulatorConfig config;
-    config.scenario = emulator::parseScenario("link=none,unplug=" + std::to_string(requests)).scenario;
-    config.timeScale = 0;
-    emulator::CEmulatedDevice unplugging(fresh, config);
+    emulator::CEmulatedDevice unplugging(fresh, testing::instantConfig("unplug=" + std::to_string(requests)));
     CUpdateCore second(fresh, view, [] {
         Timing t = successTiming();
         t.replyTimeout = 300ms;

@@ -15,6 +15,7 @@
 #include "midi/drivers/winmm/WinMmDriver.h"
 #include "support/ByteLink.h"
 #include "support/DescribedRow.h"
+#include "support/InstantDevice.h"
 #include "support/OnlyEmulated.h"
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
@@ -38,10 +39,7 @@ constexpr unsigned kDevice = 1;
 // The emulated device behind port 1 of the faked system.
 struct Bench {
     explicit Bench(FakeWinMmOptions options, testing::CByteLink::Gate gate = {}) {
-        emulator::EmulatorConfig config;
-        config.scenario = emulator::parseScenario("link=none").scenario;
-        config.timeScale = 0;
-        device = std::make_unique<emulator::CEmulatedDevice>(deviceSide, config);
+        device = std::make_unique<emulator::CEmulatedDevice>(deviceSide, testing::instantConfig());
         link = std::make_unique<testing::CByteLink>(
             deviceSide, [this](midi::Bytes answer) { winmm->deliver(kDevice, answer); }, std::move(gate));
         winmm =
