@@ -22,6 +22,7 @@
 #include "app/InstanceNumber.h"
 #include "app/StartDecision.h"
 #include "support/DescribedRow.h"
+#include "support/ScratchDir.h"
 #include "update/Texts.h"
 
 extern char** environ;
@@ -40,12 +41,6 @@ const std::string kTitle2 = "Kivo R3ex System v1.21 Updater (2)";
 class LockTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/velmora-lock-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
-        runtime = root / "runtime";
-        cache = root / "cache";
-        home = root / "home";
         for (const fs::path& dir : {runtime, cache, home}) {
             fs::create_directory(dir);
             ::chmod(dir.c_str(), 0700);
@@ -66,12 +61,12 @@ class LockTest : public ::testing::Test {
                 ::unsetenv(name.c_str());
             }
         }
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
     }
 
   public:
-    fs::path root, runtime, cache, home;
+    velmora::testing::CScratchDir scratch{"velmora-lock-test"};
+    const fs::path root = scratch.path();
+    const fs::path runtime = root / "runtime", cache = root / "cache", home = root / "home";
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 };
 
