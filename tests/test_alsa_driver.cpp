@@ -9,10 +9,12 @@
 
 #include "midi/drivers/PlatformDriver.h"
 #include "midi/drivers/alsa/AlsaDriver.h"
+#include "support/DescribedRow.h"
 
 namespace velmora::midi {
 namespace {
 
+using velmora::testing::PrintTo;
 using Names = std::vector<std::string>;
 
 struct PortNameCase {
@@ -20,10 +22,6 @@ struct PortNameCase {
     AlsaPort port;
     std::string expected;
 };
-
-void PrintTo(const PortNameCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class AlsaPortNames : public ::testing::TestWithParam<PortNameCase> {};
 
@@ -43,10 +41,6 @@ struct DistinctCase {
     Names raw;
     Names expected;
 };
-
-void PrintTo(const DistinctCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class DistinctNames : public ::testing::TestWithParam<DistinctCase> {};
 

@@ -15,6 +15,9 @@
 #include "midi/drivers/alsa/AlsaDriver.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/ByteLink.h"
+#include "support/DescribedRow.h"
+#include "support/InstantDevice.h"
+#include "support/OnlyEmulated.h"
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
 #include "support/ScriptedDevice.h"
@@ -25,18 +28,14 @@
 namespace velmora {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using fakes::CFakeAlsa;
 using fakes::FakeAlsaOptions;
 using fakes::FakeCard;
 using Clock = std::chrono::steady_clock;
 
-// In this program alsa-lib is the fake: every port it lists leads to an emulated device, so a build with
-// stand-in images may update through it.
-class CFakedAlsaDriver : public midi::CAlsaDriver {
-  public:
-    bool reachesOnlyEmulatedDevices() const override { return true; }
-};
+using CFakedAlsaDriver = testing::COnlyEmulated<midi::CAlsaDriver>;
 
 // Another program's card first, so that the device is not simply port 0.
 std::vector<FakeCard> twoCards() {
@@ -78,11 +77,7 @@ struct Bench {
         view.output = 1;
     }
     void emulate(const std::string& scenario = "") {
-        emulator::EmulatorConfig config;
-        config.scenario =
-            emulator::parseScenario(scenario.empty() ? "link=none" : scenario + ",link=none").scenario;
-        config.timeScale = 0;
-        device = std::make_unique<emulator::CEmulatedDevice>(deviceSide, config);
+        device = std::make_unique<emulator::CEmulatedDevice>(deviceSide, testing::instantConfig(scenario));
     }
 
     midi::CLoopbackDriver deviceSide;
@@ -223,10 +218,6 @@ struct CloseCase {
     double bytesPerSecond;
 };
 
-void PrintTo(const CloseCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class AlsaClose : public ::testing::TestWithParam<CloseCase> {};
 
 TEST_P(AlsaClose, ClosingTheWindowEndsEveryWaitPromptlyAndSilently) {
@@ -310,10 +301,6 @@ struct ReopenCase {
     std::vector<FakeCard> now;  // the cards at open time; the list was taken with twoCards()
     const char* shown;          // the dialog's message, "" when the open succeeds
 };
-
-void PrintTo(const ReopenCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class AlsaReopen : public ::testing::TestWithParam<ReopenCase> {};
 

@@ -17,6 +17,7 @@
 
 #include "app/CInstanceLock.h"
 #include "support/ChildProcess.h"
+#include "support/ScratchDir.h"
 
 namespace velmora::app {
 namespace {
@@ -39,18 +40,6 @@ int instanceNumber(CProcess& process) {
 
 class InstanceTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/velmora-instances-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        runtime = pattern;
-        ::chmod(runtime.c_str(), 0700);
-    }
-    void TearDown() override {
-        copies.clear();
-        std::error_code ignored;
-        fs::remove_all(runtime, ignored);
-    }
-
     // Probes report on standard output; Qt's own warnings go to the test's log.
     CProcess& start(const std::string& path = VELMORA_PROBE, const std::vector<std::string>& args = {},
                     bool withErrors = false) {
@@ -64,8 +53,9 @@ class InstanceTest : public ::testing::Test {
     // Starts a probe and returns the number it was given.
     int startCopy() { return instanceNumber(start()); }
 
-    fs::path runtime;
-    std::vector<std::unique_ptr<CProcess>> copies;
+    velmora::testing::CScratchDir scratch{"velmora-instances"};
+    const fs::path runtime = scratch.path();
+    std::vector<std::unique_ptr<CProcess>> copies;  // ended before their directory goes
 };
 
 TEST_F(InstanceTest, TheFirstCopyGetsOneAndTheSecondTwo) {

@@ -21,6 +21,8 @@
 #include "app/CInstanceLock.h"
 #include "app/InstanceNumber.h"
 #include "app/StartDecision.h"
+#include "support/DescribedRow.h"
+#include "support/ScratchDir.h"
 #include "update/Texts.h"
 
 extern char** environ;
@@ -28,6 +30,7 @@ extern char** environ;
 namespace velmora::app {
 namespace {
 
+using velmora::testing::PrintTo;
 namespace fs = std::filesystem;
 
 const std::string kTitle1 = "Kivo R3ex System v1.21 Updater";
@@ -38,12 +41,6 @@ const std::string kTitle2 = "Kivo R3ex System v1.21 Updater (2)";
 class LockTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/velmora-lock-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
-        runtime = root / "runtime";
-        cache = root / "cache";
-        home = root / "home";
         for (const fs::path& dir : {runtime, cache, home}) {
             fs::create_directory(dir);
             ::chmod(dir.c_str(), 0700);
@@ -64,12 +61,12 @@ class LockTest : public ::testing::Test {
                 ::unsetenv(name.c_str());
             }
         }
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
     }
 
   public:
-    fs::path root, runtime, cache, home;
+    velmora::testing::CScratchDir scratch{"velmora-lock-test"};
+    const fs::path root = scratch.path();
+    const fs::path runtime = root / "runtime", cache = root / "cache", home = root / "home";
     std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 };
 
@@ -133,7 +130,7 @@ TEST_F(LockTest, AFileLeftByAnEndedCopyDoesNotKeepItsNumberTaken) {
 }
 
 struct DirectoryRow {
-    const char* description;
+    const char* what;
     std::function<void(LockTest&)> arrange;
     std::function<fs::path(LockTest&)> expected;  // empty path: no directory at all
 };
@@ -144,16 +141,16 @@ TEST_P(LockDirectoryTest, ChoosesOnlyADirectoryNoOtherUserCanWriteTo) {
     const DirectoryRow& row = GetParam();
     row.arrange(*this);
     const fs::path expected = row.expected(*this);
-    EXPECT_EQ(instanceLockDirectory(), expected.string()) << row.description;
+    EXPECT_EQ(instanceLockDirectory(), expected.string()) << row.what;
     CInstanceLock lock(kTitle1);
-    EXPECT_EQ(lock.held(), !expected.empty()) << row.description;
+    EXPECT_EQ(lock.held(), !expected.empty()) << row.what;
     // A lock that cannot be made at all must not pass for a number another copy holds.
-    EXPECT_EQ(lock.failure().empty(), !expected.empty()) << row.description << ": " << lock.failure();
+    EXPECT_EQ(lock.failure().empty(), !expected.empty()) << row.what << ": " << lock.failure();
     if (!expected.empty()) {
         struct stat st {};
         ASSERT_EQ(::stat(expected.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0077, 0u) << row.description << ": the directory is open to others";
-        EXPECT_TRUE(fs::exists(expected / lockFileName(kTitle1))) << row.description;
+        EXPECT_EQ(st.st_mode & 0077, 0u) << row.what << ": the directory is open to others";
+        EXPECT_TRUE(fs::exists(expected / lockFileName(kTitle1))) << row.what;
     }
 }
 

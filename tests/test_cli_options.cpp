@@ -12,11 +12,13 @@
 #include "cli/Options.h"
 #include "emulator/Scenario.h"
 #include "i18n/Translate.h"
+#include "support/DescribedRow.h"
 #include "update/Timing.h"
 
 namespace velmora::cli {
 namespace {
 
+using velmora::testing::PrintTo;
 using Args = std::vector<std::string>;
 
 Options withScenario(const std::string& text) {
@@ -27,15 +29,10 @@ Options withScenario(const std::string& text) {
 }
 
 struct GoodRow {
-    const char* description;
+    const char* what;
     Args args;
     Options expected;
 };
-
-// Test names in ctest show the row's description rather than its bytes.
-void PrintTo(const GoodRow& row, std::ostream* os) {
-    *os << row.description;
-}
 
 Options make(auto&& edit) {
     Options o;
@@ -120,14 +117,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& row) { return "row" + std::to_string(row.index); });
 
 struct BadRow {
-    const char* description;
+    const char* what;
     Args args;
     std::string error;  // the whole message, so a misleading one shows
 };
-
-void PrintTo(const BadRow& row, std::ostream* os) {
-    *os << row.description;
-}
 
 class RefusedArguments : public ::testing::TestWithParam<BadRow> {};
 

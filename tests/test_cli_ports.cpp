@@ -9,10 +9,12 @@
 
 #include "cli/PortChoice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/DescribedRow.h"
 
 namespace velmora::cli {
 namespace {
 
+using velmora::testing::PrintTo;
 using Names = std::vector<std::string>;
 
 const std::string kJapanese =
@@ -20,18 +22,13 @@ const std::string kJapanese =
     "\xE3\x83\x87\xE3\x83\x90\xE3\x82\xA4\xE3\x82\xB9";
 
 struct Row {
-    const char* description;
+    const char* what;
     Names names;
     std::optional<std::string> wanted;
     int instance;
     int index;          // expected, or -1
     std::string error;  // expected when index is -1
 };
-
-// Test names in ctest show the row's description rather than its bytes.
-void PrintTo(const Row& row, std::ostream* os) {
-    *os << row.description;
-}
 
 class PortChoiceTable : public ::testing::TestWithParam<Row> {};
 

@@ -25,12 +25,14 @@
 #include "emulator/CEmulatedDevice.h"
 #include "firmware/FirmwareImages.h"
 #include "support/ChildProcess.h"
+#include "support/DescribedRow.h"
 #include "support/PtyDevice.h"
 #include "update/Texts.h"
 
 namespace velmora {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Lines = std::vector<std::string>;
@@ -177,16 +179,11 @@ TEST(FlashProgram, ADeviceThatAlreadyHasTheBootVersionGetsStepsFourAndFiveSkippe
 }
 
 struct FailureRow {
-    const char* description;
+    const char* what;
     std::string scenario;
     std::string message;
     std::vector<std::string> options = {};
 };
-
-// Test names in ctest show the row's description rather than its bytes.
-void PrintTo(const FailureRow& row, std::ostream* os) {
-    *os << row.description;
-}
 
 class FailedUpdate : public ::testing::TestWithParam<FailureRow> {};
 
@@ -238,13 +235,9 @@ TEST(FlashProgram, AReaderThatGoesAwayNeitherStopsTheUpdateNorSpoilsItsStatus) {
 // ---- interrupted ----
 
 struct InterruptRow {
-    const char* description;
+    const char* what;
     int signo;
 };
-
-void PrintTo(const InterruptRow& row, std::ostream* os) {
-    *os << row.description;
-}
 
 class InterruptedUpdate : public ::testing::TestWithParam<InterruptRow> {};
 
@@ -330,14 +323,10 @@ TEST(FlashProgram, OutputThatCannotBeWrittenIsSaidOnceAndFailsAllButAnUpdate) {
 // ---- bad usage and ports ----
 
 struct UsageRow {
-    const char* description;
+    const char* what;
     std::vector<std::string> args;
     std::string errorPart;
 };
-
-void PrintTo(const UsageRow& row, std::ostream* os) {
-    *os << row.description;
-}
 
 class BadUsage : public ::testing::TestWithParam<UsageRow> {};
 
@@ -428,16 +417,12 @@ TEST(FlashProgram, AnUpdateThroughADevicePathWritesThePlanOrIsRefusedInAStandInB
 using nlohmann::json;
 
 struct JsonRow {
-    const char* description;
+    const char* what;
     std::vector<std::string> args;
     int status;
     std::vector<std::string> outcomes;  // one per device, in the order found
     std::string message;                // the first failed device's, "" when none failed
 };
-
-void PrintTo(const JsonRow& row, std::ostream* os) {
-    *os << row.description;
-}
 
 class JsonRun : public ::testing::TestWithParam<JsonRow> {};
 

@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "support/DescribedRow.h"
 #include "update/Codec.h"
 
 namespace velmora {
 namespace {
 
+using velmora::testing::PrintTo;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes encoded(std::uint32_t value) {
@@ -27,11 +29,6 @@ struct Encode7x5Case {
     std::uint32_t value;
     Bytes bytes;
 };
-
-// Test names show the case, not a dump of its bytes.
-void PrintTo(const Encode7x5Case& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class Encode7x5Golden : public ::testing::TestWithParam<Encode7x5Case> {};
 

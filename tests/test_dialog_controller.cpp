@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/DescribedRow.h"
 #include "support/ScriptedDevice.h"
 #include "ui/CDialogController.h"
 #include "update/UpdateCore.h"
@@ -21,6 +22,7 @@
 namespace velmora::ui {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using Events = std::vector<std::string>;
 
@@ -109,17 +111,13 @@ Events joined(std::initializer_list<Events> parts) {
 }
 
 struct DecisionRow {
-    const char* decision;
+    const char* what;
     std::vector<std::string> ports;  // both directions, besides a scripted device's "Velmora"
     bool device;                     // a silent scripted device is there too
     int instanceNumber;
     std::function<void(Rig&)> act;  // what the user does once the window is up
     Events expected;                // every window call from the start on
 };
-
-void PrintTo(const DecisionRow& row, std::ostream* os) {
-    *os << row.decision;
-}
 
 class ControllerDecisions : public ::testing::TestWithParam<DecisionRow> {};
 

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,6 +13,7 @@
 
 #include "FirmwareImages.h"
 #include "StandInImages.h"
+#include "support/ScratchDir.h"
 
 namespace {
 
@@ -252,25 +252,13 @@ TEST(StandInGenerator, EachIdHasItsOwnContent) {
 
 class StandInFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        // Random suffix: another build directory may run the same test at the same time.
-        dir_ = std::filesystem::path(::testing::TempDir()) /
-               (std::string("velmora_fw_") + info->name() + "_" + std::to_string(std::random_device{}()));
-        std::filesystem::remove_all(dir_);
-        std::filesystem::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-
     static std::vector<std::uint8_t> readFile(const std::filesystem::path& path) {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
-    std::filesystem::path dir_;
+    velmora::testing::CScratchDir scratch_{"velmora_fw"};
+    const std::filesystem::path dir_ = scratch_.path();
 };
 
 TEST_F(StandInFileTest, WritesTheGeneratedImageAndNoLeftovers) {

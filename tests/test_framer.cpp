@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "midi/SysExFramer.h"
+#include "support/DescribedRow.h"
 
 namespace velmora::midi {
 namespace {
 
+using velmora::testing::PrintTo;
 using Bytes = std::vector<std::uint8_t>;
 using Entries = std::vector<Bytes>;
 
@@ -48,11 +50,6 @@ struct FramerCase {
     Bytes stream;
     Entries expected;
 };
-
-// Test names show the case, not a dump of its bytes.
-void PrintTo(const FramerCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class FramerTable : public ::testing::TestWithParam<FramerCase> {};
 

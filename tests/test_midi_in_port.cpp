@@ -11,10 +11,12 @@
 
 #include "midi/CMidiInPort.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/DescribedRow.h"
 
 namespace velmora::midi {
 namespace {
 
+using velmora::testing::PrintTo;
 using Vec = std::vector<std::uint8_t>;
 
 const Vec kStatus = {0xF0, 0x52, 0x00, 0x63, 0x00, 0x00, 0xF7};
@@ -140,10 +142,6 @@ struct LengthCase {
     std::size_t messageLength;
     std::vector<std::size_t> entryLengths;
 };
-
-void PrintTo(const LengthCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class InPortLengths : public InPortTest, public ::testing::WithParamInterface<LengthCase> {};
 

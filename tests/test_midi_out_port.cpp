@@ -11,10 +11,12 @@
 
 #include "midi/CMidiOutPort.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/DescribedRow.h"
 
 namespace velmora::midi {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -157,11 +159,6 @@ struct NameCase {
     std::string platformName;
     std::string expected;
 };
-
-// Test names show the case, not a dump of its bytes.
-void PrintTo(const NameCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class DeviceNameBound : public ::testing::TestWithParam<NameCase> {};
 

@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "midi/PortPreselect.h"
+#include "support/DescribedRow.h"
 
 namespace velmora::midi {
 namespace {
+
+using velmora::testing::PrintTo;
 
 // "USB オーディオ デバイス" in UTF-8, as ports report names inside the program.
 const std::string kJapanese =
@@ -19,7 +22,7 @@ const std::string kJapaneseCp932 =
     "USB \x83\x49\x81\x5B\x83\x66\x83\x42\x83\x49 \x83\x66\x83\x6F\x83\x43\x83\x58";
 
 struct PreselectRow {
-    const char* description;
+    const char* what;
     std::vector<std::string> names;
     int instanceNumber;
     int expected;
@@ -29,7 +32,7 @@ class PreselectTest : public ::testing::TestWithParam<PreselectRow> {};
 
 TEST_P(PreselectTest, PicksTheLastMatchingEntryOrNone) {
     const PreselectRow& row = GetParam();
-    EXPECT_EQ(preselect(row.names, row.instanceNumber), row.expected) << row.description;
+    EXPECT_EQ(preselect(row.names, row.instanceNumber), row.expected) << row.what;
 }
 
 const PreselectRow kRows[] = {

@@ -20,6 +20,7 @@
 #include "midi/CMidiInPort.h"
 #include "midi/CMidiOutPort.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/DescribedRow.h"
 #include "update/Codec.h"
 #include "update/Messages.h"
 #include "update/Replies.h"
@@ -27,6 +28,7 @@
 namespace velmora {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using Vec = std::vector<std::uint8_t>;
 
@@ -122,10 +124,6 @@ struct TableRow {
     bool signalled;
     std::vector<Vec> answers;
 };
-
-void PrintTo(const TableRow& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class DecisionTable : public RepliesTest, public ::testing::WithParamInterface<TableRow> {};
 
@@ -308,10 +306,6 @@ struct ReadCase {
     Vec data;  // what an accepted reply stores
 };
 
-void PrintTo(const ReadCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class ReadReplies : public RepliesTest, public ::testing::WithParamInterface<ReadCase> {};
 
 TEST_P(ReadReplies, StoreOnlyWhatFitsAndMatchesItsChecksum) {
@@ -433,10 +427,6 @@ struct TruncationCase {
     std::size_t shortest;  // the shortest prefix that has the full message's effect
 };
 
-void PrintTo(const TruncationCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class Truncations : public ::testing::TestWithParam<TruncationCase> {};
 
 TEST_P(Truncations, APrefixTooShortForItsTestHasNoEffect) {
@@ -468,10 +458,6 @@ struct ReadTruncationCase {
     Vec message;
     std::size_t dataBytes;
 };
-
-void PrintTo(const ReadTruncationCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class ReadTruncations : public ::testing::TestWithParam<ReadTruncationCase> {};
 

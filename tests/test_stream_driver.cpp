@@ -27,13 +27,16 @@
 
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "midi/drivers/stream/StreamDriver.h"
+#include "support/DescribedRow.h"
 #include "support/PtyMaster.h"
+#include "support/ScratchDir.h"
 #include "support/Watchdog.h"
 
 namespace velmora::midi {
 namespace {
 
 using testing::CPtyMaster;
+using velmora::testing::PrintTo;
 
 using namespace std::chrono_literals;
 using Message = std::vector<std::uint8_t>;
@@ -119,10 +122,6 @@ struct InboundCase {
     std::vector<Message> writes;  // written on the master one after another, with a pause between
     std::vector<Message> expected;
 };
-
-void PrintTo(const InboundCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class InboundFraming : public PtyTest, public ::testing::WithParamInterface<InboundCase> {};
 
@@ -273,9 +272,8 @@ TEST_F(PtyTest, HangUpMidRunFailsSendsAndEndsTheReader) {
 TEST(StreamReplug, ADirectionOpenedAgainAfterAHangUpGetsANewWorkingDescriptor) {
     CPtyMaster first;
     ASSERT_TRUE(first.ok());
-    const auto link =
-        std::filesystem::temp_directory_path() / ("velmora-replug-" + std::to_string(::getpid()));
-    std::filesystem::remove(link);
+    const testing::CScratchDir scratch("velmora-replug");
+    const auto link = scratch.path() / "device";
     std::filesystem::create_symlink(first.path(), link);
     CStreamDriver driver(link.string());
     CInbox before;
@@ -300,7 +298,6 @@ TEST(StreamReplug, ADirectionOpenedAgainAfterAHangUpGetsANewWorkingDescriptor) {
     input.reset();
     std::string why;
     input = driver.openInput(0, after.handler(), &why);
-    std::filesystem::remove(link);
     ASSERT_NE(input, nullptr) << why;
     ASSERT_TRUE(second.write(kReply));
     EXPECT_EQ(after.waitFor(1), std::vector<Message>{kReply});
@@ -462,19 +459,10 @@ struct RefusalCase {
     const char* reason;
 };
 
-void PrintTo(const RefusalCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class Refusals : public ::testing::TestWithParam<RefusalCase> {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/velmora-stream-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        scratch = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(scratch); }
-    std::filesystem::path scratch;
+    const testing::CScratchDir dir{"velmora-stream"};
+    const std::filesystem::path scratch = dir.path();
 };
 
 TEST_P(Refusals, BothDirectionsFailWithAReason) {

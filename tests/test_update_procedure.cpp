@@ -14,6 +14,8 @@
 #include "emulator/CEmulatedDevice.h"
 #include "emulator/LoopbackDevice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
+#include "support/DescribedRow.h"
+#include "support/InstantDevice.h"
 #include "support/RecordingView.h"
 #include "support/ScriptedDevice.h"
 #include "support/TestTiming.h"
@@ -25,6 +27,7 @@
 namespace velmora {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using testing::RecordingView;
 using testing::ScriptedDevice;
@@ -183,11 +186,6 @@ struct FailureCase {
     bool completes;
 };
 
-// Test names show the case, not a dump of its bytes.
-void PrintTo(const FailureCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class EmulatedFailure : public EmulatedUpdate, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(EmulatedFailure, EndsWithItsMessageAndTheControlsBack) {
@@ -254,10 +252,7 @@ TEST_F(EmulatedUpdate, EndUnansweredIsATransferError) {
     device.reset();
     view.clear();
     midi::CLoopbackDriver fresh;
-    emulator::EmulatorConfig config;
-    config.scenario = emulator::parseScenario("link=none,unplug=" + std::to_string(requests)).scenario;
-    config.timeScale = 0;
-    emulator::CEmulatedDevice unplugging(fresh, config);
+    emulator::CEmulatedDevice unplugging(fresh, testing::instantConfig("unplug=" + std::to_string(requests)));
     CUpdateCore second(fresh, view, [] {
         Timing t = successTiming();
         t.replyTimeout = 300ms;
@@ -282,10 +277,6 @@ struct MatchingCase {
     const char* error;  // nothing: the update completes with the plan in flash
     bool verify = false;
 };
-
-void PrintTo(const MatchingCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class AnswerMatching : public EmulatedUpdate, public ::testing::WithParamInterface<MatchingCase> {};
 
@@ -559,11 +550,6 @@ struct AbortCase {
     bool verify = false;
 };
 
-// Test names show the case, not a dump of its bytes.
-void PrintTo(const AbortCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
 class AbortAtWait : public ScriptedUpdate, public ::testing::WithParamInterface<AbortCase> {};
 
 TEST_P(AbortAtWait, EndsSilentlyTouchingNoControl) {
@@ -819,10 +805,6 @@ struct HookCase {
     bool bootSkipped;
     Events hooks;
 };
-
-void PrintTo(const HookCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class Hooks : public ::testing::TestWithParam<HookCase> {};
 

@@ -14,6 +14,9 @@
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "midi/drivers/winmm/WinMmDriver.h"
 #include "support/ByteLink.h"
+#include "support/DescribedRow.h"
+#include "support/InstantDevice.h"
+#include "support/OnlyEmulated.h"
 #include "support/RecordingView.h"
 #include "support/RunUpdate.h"
 #include "update/Texts.h"
@@ -22,17 +25,13 @@
 namespace velmora {
 namespace {
 
+using velmora::testing::PrintTo;
 using namespace std::chrono_literals;
 using fakes::CFakeWinMm;
 using fakes::FakeWinMmOptions;
 using Clock = std::chrono::steady_clock;
 
-// In this program winmm is the fake: every port leads to an emulated device, so a build with stand-in images
-// may update through it.
-class CFakedWinMmDriver : public midi::CWinMmDriver {
-  public:
-    bool reachesOnlyEmulatedDevices() const override { return true; }
-};
+using CFakedWinMmDriver = testing::COnlyEmulated<midi::CWinMmDriver>;
 
 const std::vector<std::string> kPorts = {"Thru", "Velmora"};
 constexpr unsigned kDevice = 1;
@@ -40,10 +39,7 @@ constexpr unsigned kDevice = 1;
 // The emulated device behind port 1 of the faked system.
 struct Bench {
     explicit Bench(FakeWinMmOptions options, testing::CByteLink::Gate gate = {}) {
-        emulator::EmulatorConfig config;
-        config.scenario = emulator::parseScenario("link=none").scenario;
-        config.timeScale = 0;
-        device = std::make_unique<emulator::CEmulatedDevice>(deviceSide, config);
+        device = std::make_unique<emulator::CEmulatedDevice>(deviceSide, testing::instantConfig());
         link = std::make_unique<testing::CByteLink>(
             deviceSide, [this](midi::Bytes answer) { winmm->deliver(kDevice, answer); }, std::move(gate));
         winmm =
@@ -81,10 +77,6 @@ struct PiecesCase {
     std::size_t size;
     std::chrono::microseconds gap;
 };
-
-void PrintTo(const PiecesCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class WinMmInput : public ::testing::TestWithParam<PiecesCase> {};
 
@@ -168,10 +160,6 @@ struct OpenCase {
     std::vector<std::string> now;  // the ports at open time; the list was shown with kPorts
     const char* why;               // what the driver says, "" when the open succeeds
 };
-
-void PrintTo(const OpenCase& c, std::ostream* os) {
-    *os << c.what;
-}
 
 class WinMmOpen : public ::testing::TestWithParam<OpenCase> {};
 

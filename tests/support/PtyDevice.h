@@ -14,20 +14,13 @@
 #include "emulator/CEmulatedDevice.h"
 #include "midi/drivers/loopback/LoopbackDriver.h"
 #include "support/ByteLink.h"
+#include "support/InstantDevice.h"
 #include "support/PtyMaster.h"
 
 namespace velmora::testing {
 
 class CPtyDevice {
   public:
-    // The device answers at once: no link or flash time.
-    static emulator::EmulatorConfig instantConfig() {
-        emulator::EmulatorConfig c;
-        c.scenario = emulator::parseScenario("link=none").scenario;
-        c.timeScale = 0;
-        return c;
-    }
-
     explicit CPtyDevice(CPtyMaster& master, emulator::EmulatorConfig config = instantConfig())
         : master_(master),
           device_(deviceSide_, std::move(config)),
