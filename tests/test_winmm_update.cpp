@@ -179,9 +179,9 @@ TEST_P(WinMmOpen, TheListedPortOpensOrTheOpenSaysWhy) {
     const OpenCase& c = GetParam();
     CFakeWinMm winmm(kPorts, kPorts);
     CFakedWinMmDriver driver;
-    ASSERT_EQ(driver.outputCount(), 2u);
-    ASSERT_EQ(driver.outputName(kDevice), "Velmora");
-    ASSERT_EQ(driver.inputName(kDevice), "Velmora");
+    ASSERT_EQ(driver.portCount(midi::Direction::Out), 2u);
+    ASSERT_EQ(driver.portName(midi::Direction::Out, kDevice), "Velmora");
+    ASSERT_EQ(driver.portName(midi::Direction::In, kDevice), "Velmora");
     winmm.replug(c.now, c.now);
     winmm.hold(true, kDevice, c.held);
     std::string why;
