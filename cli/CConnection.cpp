@@ -21,7 +21,8 @@ std::unique_ptr<CConnection> CConnection::open(const Options& options, std::stri
         case PortSource::Device:
 #ifdef VELMORA_HAVE_STREAM_DRIVER
             c->driver_ = std::make_unique<midi::CStreamDriver>(options.devicePath);
-            if (c->driver_->inputCount() == 0 || c->driver_->outputCount() == 0) {
+            if (c->driver_->portCount(midi::Direction::In) == 0 ||
+                c->driver_->portCount(midi::Direction::Out) == 0) {
                 error =
                     i18n::arg(i18n::translate("velmora-flash", "%1: no such device"), {options.devicePath});
                 return nullptr;

@@ -86,13 +86,14 @@ std::string printableName(std::string_view name) {
 
 PortLists readPortLists(midi::MidiDriver& driver) {
     PortLists lists;
-    for (unsigned i = 0, n = driver.inputCount(); i < n; ++i) {
-        lists.inputs.push_back(driver.inputName(i));
-        lists.inputAddresses.push_back(driver.inputAddress(i));
-    }
-    for (unsigned i = 0, n = driver.outputCount(); i < n; ++i) {
-        lists.outputs.push_back(driver.outputName(i));
-        lists.outputAddresses.push_back(driver.outputAddress(i));
+    for (const Direction d : {Direction::In, Direction::Out}) {
+        std::vector<std::string>& names = d == Direction::In ? lists.inputs : lists.outputs;
+        std::vector<std::string>& addresses =
+            d == Direction::In ? lists.inputAddresses : lists.outputAddresses;
+        for (unsigned i = 0, n = driver.portCount(d); i < n; ++i) {
+            names.push_back(driver.portName(d, i));
+            addresses.push_back(driver.portAddress(d, i));
+        }
     }
     return lists;
 }

@@ -7,9 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace velmora::midi {
-class MidiDriver;
-}
+#include "midi/MidiDriver.h"
 
 namespace velmora::cli {
 
@@ -25,7 +23,7 @@ struct PortLists {
 // The names as the window's lists show them (whole), in the platform's order.
 PortLists readPortLists(midi::MidiDriver& driver);
 
-enum class Direction { In, Out };
+using midi::Direction;
 
 struct PortChoice {
     int index = -1;

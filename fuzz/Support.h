@@ -50,10 +50,10 @@ std::uint32_t decodeLength14(const std::uint8_t* field);
 // the same input always takes the same path.
 class DirectDriver final : public midi::MidiDriver {
   public:
-    unsigned inputCount() override { return 1; }
-    std::string inputName(unsigned index) override { return index == 0 ? "direct" : ""; }
-    unsigned outputCount() override { return 1; }
-    std::string outputName(unsigned index) override { return index == 0 ? "direct" : ""; }
+    unsigned portCount(midi::Direction /*direction*/) override { return 1; }
+    std::string portName(midi::Direction /*direction*/, unsigned index) override {
+        return index == 0 ? "direct" : "";
+    }
     std::unique_ptr<midi::MidiOutput> openOutput(int index, std::string* why) override;
     std::unique_ptr<midi::MidiInput> openInput(int index, midi::SysExHandler onSysEx,
                                                std::string* why) override;

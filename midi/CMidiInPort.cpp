@@ -129,14 +129,11 @@ void CMidiInPort::setArrivalHook(std::function<void()> hook) {
 }
 
 unsigned CMidiInPort::deviceCount() const {
-    return driver_.inputCount();
+    return driver_.portCount(Direction::In);
 }
 
 std::string CMidiInPort::deviceName(int deviceIndex) const {
-    if (deviceIndex < 0) {
-        return {};
-    }
-    return driver_.inputName(static_cast<unsigned>(deviceIndex));
+    return portNameAt(driver_, Direction::In, deviceIndex);
 }
 
 bool CMidiInPort::isOpen() const {

@@ -65,14 +65,11 @@ bool CMidiOutPort::sendSysEx(const std::uint8_t* data, std::uint32_t length) {
 }
 
 unsigned CMidiOutPort::deviceCount() const {
-    return driver_.outputCount();
+    return driver_.portCount(Direction::Out);
 }
 
 std::string CMidiOutPort::deviceName(int deviceIndex) const {
-    if (deviceIndex < 0) {
-        return {};
-    }
-    return driver_.outputName(static_cast<unsigned>(deviceIndex));
+    return portNameAt(driver_, Direction::Out, deviceIndex);
 }
 
 bool CMidiOutPort::isOpen() const {

@@ -19,6 +19,10 @@ std::optional<bool> SendCompletion::waitFor(std::chrono::milliseconds limit) {
     return result_;
 }
 
+std::string portNameAt(MidiDriver& driver, Direction direction, int index) {
+    return index < 0 ? std::string() : driver.portName(direction, static_cast<unsigned>(index));
+}
+
 std::string boundedName(std::string name, std::size_t maxBytes) {
     if (name.size() <= maxBytes) {
         return name;

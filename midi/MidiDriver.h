@@ -73,20 +73,20 @@ class MidiInput {
 // the driver's own thread; must not block for long.
 using SysExHandler = std::function<void(Bytes entry)>;
 
+// Which of a platform's two port lists: MIDI IN (the device's messages arrive there) or MIDI OUT.
+enum class Direction { In, Out };
+
 class MidiDriver {
   public:
     virtual ~MidiDriver() = default;
 
     // Counts and names are asked afresh on every call and do not depend on any open device. Names are UTF-8;
     // a name for an index that is gone is empty.
-    virtual unsigned inputCount() = 0;
-    virtual std::string inputName(unsigned index) = 0;
-    virtual unsigned outputCount() = 0;
-    virtual std::string outputName(unsigned index) = 0;
+    virtual unsigned portCount(Direction direction) = 0;
+    virtual std::string portName(Direction direction, unsigned index) = 0;
     // Where the platform finds a port, so that people can tell equal names apart ("hw:1,0,0" on ALSA); empty
     // where the platform has no such form or the index is gone.
-    virtual std::string inputAddress(unsigned /*index*/) { return {}; }
-    virtual std::string outputAddress(unsigned /*index*/) { return {}; }
+    virtual std::string portAddress(Direction /*direction*/, unsigned /*index*/) { return {}; }
 
     // Opens a device by its position in the enumeration; nullptr on failure (an index out of range included),
     // with the reason in *why when it is given. Once the ports have been listed, a driver whose numbering can
@@ -118,6 +118,9 @@ auto openWithThread(const char* thread, std::string* why, Make make) -> decltype
         return nullptr;
     }
 }
+
+// The name of port `index` in `direction`, empty for a negative index (no port chosen).
+std::string portNameAt(MidiDriver& driver, Direction direction, int index);
 
 // `name` cut to at most maxBytes bytes without splitting a UTF-8 character.
 std::string boundedName(std::string name, std::size_t maxBytes = kMaxDeviceNameBytes);

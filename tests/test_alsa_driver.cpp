@@ -87,10 +87,10 @@ class NoAlsaDevices : public ::testing::Test {
 
 TEST_F(NoAlsaDevices, ListsAreEmptyAndNamesBlank) {
     CAlsaDriver driver;
-    EXPECT_EQ(driver.inputCount(), 0u);
-    EXPECT_EQ(driver.outputCount(), 0u);
-    EXPECT_EQ(driver.inputName(0), "");
-    EXPECT_EQ(driver.outputName(0), "");
+    EXPECT_EQ(driver.portCount(Direction::In), 0u);
+    EXPECT_EQ(driver.portCount(Direction::Out), 0u);
+    EXPECT_EQ(driver.portName(Direction::In, 0), "");
+    EXPECT_EQ(driver.portName(Direction::Out, 0), "");
 }
 
 TEST_F(NoAlsaDevices, OpeningFailsWithAReason) {
@@ -111,7 +111,7 @@ TEST_F(NoAlsaDevices, OpeningFailsWithAReason) {
 TEST_F(NoAlsaDevices, ThePlatformDriverIsTheAlsaOne) {
     const std::unique_ptr<MidiDriver> driver = createPlatformDriver();
     ASSERT_NE(dynamic_cast<CAlsaDriver*>(driver.get()), nullptr);
-    EXPECT_EQ(driver->outputCount(), 0u);
+    EXPECT_EQ(driver->portCount(Direction::Out), 0u);
 }
 
 }  // namespace

@@ -286,13 +286,13 @@ TEST(AlsaPorts, CardsAreListedWithDistinctBoundedNamesAndTheirAddresses) {
                                                                        {"Hub", "hw:1,1,2"},
                                                                        {longName, "hw:2,0,0"},
                                                                        {utf8, "hw:2,1,0"}};
-    ASSERT_EQ(driver.inputCount(), expected.size());
+    ASSERT_EQ(driver.portCount(midi::Direction::In), expected.size());
     for (unsigned i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(driver.inputName(i), expected[i].first) << "input " << i;
-        EXPECT_EQ(driver.inputAddress(i), expected[i].second) << "input " << i;
+        EXPECT_EQ(driver.portName(midi::Direction::In, i), expected[i].first) << "input " << i;
+        EXPECT_EQ(driver.portAddress(midi::Direction::In, i), expected[i].second) << "input " << i;
     }
-    EXPECT_EQ(driver.outputCount(), 2u) << "a device without outputs lists none";
-    EXPECT_EQ(driver.outputAddress(1), "hw:1,1,0");
+    EXPECT_EQ(driver.portCount(midi::Direction::Out), 2u) << "a device without outputs lists none";
+    EXPECT_EQ(driver.portAddress(midi::Direction::Out, 1), "hw:1,1,0");
 }
 
 // Between the list and the open, the ports may change: an index opens the port listed there or nothing.
@@ -308,7 +308,7 @@ TEST_P(AlsaReopen, TheListedPortIsThePortOpenedOrTheOpenFails) {
     const ReopenCase& c = GetParam();
     CFakeAlsa alsa(twoCards());
     CFakedAlsaDriver driver;
-    ASSERT_EQ(driver.outputName(1), "Velmora MIDI 1");
+    ASSERT_EQ(driver.portName(midi::Direction::Out, 1), "Velmora MIDI 1");
     alsa.replug(c.now);
     std::string why;
     const bool opened = driver.openOutput(1, &why) != nullptr;
@@ -321,8 +321,8 @@ TEST_P(AlsaReopen, TheListedPortIsThePortOpenedOrTheOpenFails) {
     view.input = 1;
     view.output = 1;
     alsa.replug(twoCards());
-    ASSERT_EQ(driver.inputName(1), "Velmora MIDI 1");
-    ASSERT_EQ(driver.outputName(1), "Velmora MIDI 1");
+    ASSERT_EQ(driver.portName(midi::Direction::In, 1), "Velmora MIDI 1");
+    ASSERT_EQ(driver.portName(midi::Direction::Out, 1), "Velmora MIDI 1");
     alsa.replug(c.now);
     {
         CUpdateCore core(driver, view, Timing::scaled(0.01));

@@ -149,10 +149,10 @@ TEST(EmulatorDevice, PortsCarryTheConfiguredNames) {
     named.inputName = "Velmora (2)";
     named.outputName = "Velmora Out (2)";
     CEmulatedDevice second(driver, named);
-    EXPECT_EQ(driver.inputName(0), "Velmora");
-    EXPECT_EQ(driver.outputName(0), "Velmora");
-    EXPECT_EQ(driver.inputName(1), "Velmora (2)");
-    EXPECT_EQ(driver.outputName(1), "Velmora Out (2)");
+    EXPECT_EQ(driver.portName(midi::Direction::In, 0), "Velmora");
+    EXPECT_EQ(driver.portName(midi::Direction::Out, 0), "Velmora");
+    EXPECT_EQ(driver.portName(midi::Direction::In, 1), "Velmora (2)");
+    EXPECT_EQ(driver.portName(midi::Direction::Out, 1), "Velmora Out (2)");
 }
 
 TEST(EmulatorDevice, RoundTripOfEveryRequestWithTheHostsSendOperations) {

@@ -348,18 +348,18 @@ TEST_F(PtyTest, ADeviceHeldByAnotherProgramIsRefusedAndTheHolderNamed) {
 
 TEST_F(PtyTest, PortsAreNamedAfterThePathOrTheGivenName) {
     CStreamDriver byPath(pty.path());
-    EXPECT_EQ(byPath.inputCount(), 1u);
-    EXPECT_EQ(byPath.outputCount(), 1u);
-    EXPECT_EQ(byPath.inputName(0), pty.path());
-    EXPECT_EQ(byPath.outputName(1), "") << "there is no second port";
+    EXPECT_EQ(byPath.portCount(Direction::In), 1u);
+    EXPECT_EQ(byPath.portCount(Direction::Out), 1u);
+    EXPECT_EQ(byPath.portName(Direction::In, 0), pty.path());
+    EXPECT_EQ(byPath.portName(Direction::Out, 1), "") << "there is no second port";
 
     // 38 ASCII bytes and a 3-byte character: shown whole, past the 39 bytes pre-selection compares.
     CStreamDriver named(pty.path(), std::string(38, 'x') + "\xE3\x83\x87");
-    EXPECT_EQ(named.outputName(0), std::string(38, 'x') + "\xE3\x83\x87");
+    EXPECT_EQ(named.portName(Direction::Out, 0), std::string(38, 'x') + "\xE3\x83\x87");
 
     CStreamDriver missing("/nonexistent/velmora-midi");
-    EXPECT_EQ(missing.inputCount(), 0u);
-    EXPECT_EQ(missing.outputName(0), "");
+    EXPECT_EQ(missing.portCount(Direction::In), 0u);
+    EXPECT_EQ(missing.portName(Direction::Out, 0), "");
 }
 
 TEST_F(PtyTest, TheTerminalOnTheProgramsOwnStreamsIsRefusedUntouched) {

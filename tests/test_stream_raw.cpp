@@ -109,7 +109,7 @@ class FakeChannel : public RawChannel {
 
     // ---- RawChannel ----
     std::vector<pollfd> pollDescriptors(Direction d) override {
-        return {d == Direction::output ? pollfd{outPipe_[1], POLLOUT, 0} : pollfd{inPipe_[0], POLLIN, 0}};
+        return {d == Direction::Out ? pollfd{outPipe_[1], POLLOUT, 0} : pollfd{inPipe_[0], POLLIN, 0}};
     }
     short readyEvents(Direction, std::span<pollfd> polled) override { return polled[0].revents; }
 

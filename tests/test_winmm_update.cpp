@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "emulator/CEmulatedDevice.h"
@@ -167,9 +168,9 @@ TEST_P(WinMmOpen, TheListedPortOpensOrTheOpenSaysWhy) {
     const OpenCase& c = GetParam();
     CFakeWinMm winmm(kPorts, kPorts);
     CFakedWinMmDriver driver;
-    ASSERT_EQ(driver.outputCount(), 2u);
-    ASSERT_EQ(driver.outputName(kDevice), "Velmora");
-    ASSERT_EQ(driver.inputName(kDevice), "Velmora");
+    ASSERT_EQ(driver.portCount(midi::Direction::Out), 2u);
+    ASSERT_EQ(driver.portName(midi::Direction::Out, kDevice), "Velmora");
+    ASSERT_EQ(driver.portName(midi::Direction::In, kDevice), "Velmora");
     winmm.replug(c.now, c.now);
     winmm.hold(true, kDevice, c.held);
     std::string why;
@@ -191,6 +192,26 @@ INSTANTIATE_TEST_SUITE_P(
                                {"Thru", "Synth", "Velmora"},
                                midi::kPortListChanged},
                       OpenCase{"the device unplugged", false, {"Thru"}, midi::kPortListChanged}));
+
+// Lists of different lengths and names each way: a driver that answered one direction from the other's list,
+// or kept what one list showed in the other's record, reports the wrong ports or refuses an unchanged one.
+TEST(WinMmPorts, EachDirectionListsAndOpensItsOwnPorts) {
+    const std::vector<std::string> inputs = {"In A", "In B", "In C"};
+    const std::vector<std::string> outputs = {"Out A"};
+    CFakeWinMm winmm(inputs, outputs);
+    midi::CWinMmDriver driver;
+    const std::pair<midi::Direction, const std::vector<std::string>&> lists[] = {
+        {midi::Direction::In, inputs}, {midi::Direction::Out, outputs}};
+    for (const auto& [direction, names] : lists) {
+        ASSERT_EQ(driver.portCount(direction), names.size());
+        for (unsigned i = 0; i <= names.size(); ++i) {
+            EXPECT_EQ(driver.portName(direction, i), i < names.size() ? names[i] : "") << i;
+        }
+    }
+    std::string why;
+    EXPECT_NE(driver.openInput(0, midi::SysExHandler([](midi::Bytes) {}), &why), nullptr) << why;
+    EXPECT_NE(driver.openOutput(0, &why), nullptr) << why;
+}
 
 // The device unplugged when it receives its k-th request: the run ends with one of the program's messages and
 // nothing stays open.

@@ -64,6 +64,11 @@ const char* keep(std::string text) {
     return g_text.c_str();
 }
 
+// The glue's `input` flag (1 for MIDI IN, 0 for MIDI OUT).
+midi::Direction direction(int input) {
+    return input != 0 ? midi::Direction::In : midi::Direction::Out;
+}
+
 std::string verdictJson(const emulator::CEmulatedDevice& device) {
     const emulator::FlashVerdict v = device.verdict(emulator::builtInImages());
     const emulator::EmulatorCounters c = device.counters();
@@ -137,14 +142,11 @@ EMSCRIPTEN_KEEPALIVE int velmora_port_count(int input) {
     if (!g_updater) {
         return 0;
     }
-    return static_cast<int>(input != 0 ? g_updater->driver().inputCount()
-                                       : g_updater->driver().outputCount());
+    return static_cast<int>(g_updater->driver().portCount(direction(input)));
 }
 
 EMSCRIPTEN_KEEPALIVE const char* velmora_port_name(int input, int index) {
-    auto& d = g_updater->driver();
-    const auto i = static_cast<unsigned>(index);
-    return keep(input != 0 ? d.inputName(i) : d.outputName(i));
+    return keep(g_updater->driver().portName(direction(input), static_cast<unsigned>(index)));
 }
 
 // The entry the lists pre-select: the same rule as the dialog's, for the first copy of the program.

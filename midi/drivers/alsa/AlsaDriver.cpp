@@ -78,6 +78,10 @@ std::string address(const AlsaPort& port) {
            std::to_string(port.subdevice);
 }
 
+snd_rawmidi_stream_t streamOf(Direction direction) {
+    return direction == Direction::In ? SND_RAWMIDI_STREAM_INPUT : SND_RAWMIDI_STREAM_OUTPUT;
+}
+
 std::vector<AlsaPort> listPorts(snd_rawmidi_stream_t stream) {
     std::vector<AlsaPort> ports;
     snd_rawmidi_info_t* rawInfo = nullptr;
@@ -231,8 +235,9 @@ bool samePort(const AlsaPort& a, const AlsaPort& b) {
     return a.card == b.card && a.device == b.device && a.subdevice == b.subdevice;
 }
 
-std::shared_ptr<CAlsaChannel> openChannel(int index, snd_rawmidi_stream_t stream,
-                                          const CAlsaDriver::Listed& listed, std::string* why) {
+std::shared_ptr<CAlsaChannel> openChannel(int index, Direction direction, const CAlsaDriver::Listed& listed,
+                                          std::string* why) {
+    const snd_rawmidi_stream_t stream = streamOf(direction);
     const std::vector<AlsaPort> ports = listPorts(stream);
     if (listed.done && index >= 0) {
         // Cards are numbered as they come; after a plug or unplug the same index can be another device.
@@ -287,55 +292,34 @@ std::shared_ptr<CAlsaChannel> openChannel(int index, snd_rawmidi_stream_t stream
 }  // namespace
 
 // Every look at the lists is what the user was shown last.
-std::vector<std::string> CAlsaDriver::list(bool input, std::vector<AlsaPort>* ports) {
-    std::vector<AlsaPort> found = listPorts(input ? SND_RAWMIDI_STREAM_INPUT : SND_RAWMIDI_STREAM_OUTPUT);
+CAlsaDriver::Listed CAlsaDriver::list(Direction direction) {
+    std::vector<AlsaPort> found = listPorts(streamOf(direction));
     std::vector<std::string> names = portNames(found);
     std::lock_guard lock(mutex_);
-    Listed& listed = input ? listedInputs_ : listedOutputs_;
-    listed = {true, found, names};
-    if (ports != nullptr) {
-        *ports = std::move(found);
-    }
-    return names;
+    return listed(direction) = {true, std::move(found), std::move(names)};
 }
 
-unsigned CAlsaDriver::inputCount() {
-    return static_cast<unsigned>(list(true, nullptr).size());
+CAlsaDriver::Listed CAlsaDriver::shown(Direction direction) {
+    std::lock_guard lock(mutex_);
+    return listed(direction);
 }
 
-std::string CAlsaDriver::inputName(unsigned index) {
-    const std::vector<std::string> names = list(true, nullptr);
+unsigned CAlsaDriver::portCount(Direction direction) {
+    return static_cast<unsigned>(list(direction).ports.size());
+}
+
+std::string CAlsaDriver::portName(Direction direction, unsigned index) {
+    const std::vector<std::string> names = list(direction).names;
     return index < names.size() ? names[index] : std::string();
 }
 
-std::string CAlsaDriver::inputAddress(unsigned index) {
-    std::vector<AlsaPort> ports;
-    list(true, &ports);
-    return index < ports.size() ? address(ports[index]) : std::string();
-}
-
-unsigned CAlsaDriver::outputCount() {
-    return static_cast<unsigned>(list(false, nullptr).size());
-}
-
-std::string CAlsaDriver::outputName(unsigned index) {
-    const std::vector<std::string> names = list(false, nullptr);
-    return index < names.size() ? names[index] : std::string();
-}
-
-std::string CAlsaDriver::outputAddress(unsigned index) {
-    std::vector<AlsaPort> ports;
-    list(false, &ports);
+std::string CAlsaDriver::portAddress(Direction direction, unsigned index) {
+    const std::vector<AlsaPort> ports = list(direction).ports;
     return index < ports.size() ? address(ports[index]) : std::string();
 }
 
 std::unique_ptr<MidiOutput> CAlsaDriver::openOutput(int index, std::string* why) {
-    Listed listed;
-    {
-        std::lock_guard lock(mutex_);
-        listed = listedOutputs_;
-    }
-    std::shared_ptr<CAlsaChannel> channel = openChannel(index, SND_RAWMIDI_STREAM_OUTPUT, listed, why);
+    std::shared_ptr<CAlsaChannel> channel = openChannel(index, Direction::Out, shown(Direction::Out), why);
     if (!channel) {
         return nullptr;
     }
@@ -343,12 +327,7 @@ std::unique_ptr<MidiOutput> CAlsaDriver::openOutput(int index, std::string* why)
 }
 
 std::unique_ptr<MidiInput> CAlsaDriver::openInput(int index, SysExHandler onSysEx, std::string* why) {
-    Listed listed;
-    {
-        std::lock_guard lock(mutex_);
-        listed = listedInputs_;
-    }
-    std::shared_ptr<CAlsaChannel> channel = openChannel(index, SND_RAWMIDI_STREAM_INPUT, listed, why);
+    std::shared_ptr<CAlsaChannel> channel = openChannel(index, Direction::In, shown(Direction::In), why);
     if (!channel) {
         return nullptr;
     }

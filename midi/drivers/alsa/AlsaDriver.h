@@ -34,12 +34,9 @@ class CAlsaDriver : public MidiDriver {
   public:
     explicit CAlsaDriver(RawLimits limits = {}) : limits_(limits) {}
 
-    unsigned inputCount() override;
-    std::string inputName(unsigned index) override;
-    unsigned outputCount() override;
-    std::string outputName(unsigned index) override;
-    std::string inputAddress(unsigned index) override;
-    std::string outputAddress(unsigned index) override;
+    unsigned portCount(Direction direction) override;
+    std::string portName(Direction direction, unsigned index) override;
+    std::string portAddress(Direction direction, unsigned index) override;
 
     std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) override;
     std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) override;
@@ -53,7 +50,14 @@ class CAlsaDriver : public MidiDriver {
     };
 
   private:
-    std::vector<std::string> list(bool input, std::vector<AlsaPort>* ports);
+    // Enumerates `direction` afresh and keeps what it found as what the list shows.
+    Listed list(Direction direction);
+    // What `direction` last showed.
+    Listed shown(Direction direction);
+    // The record of `direction`; mutex_ held.
+    Listed& listed(Direction direction) {
+        return direction == Direction::In ? listedInputs_ : listedOutputs_;
+    }
 
     const RawLimits limits_;
     std::mutex mutex_;

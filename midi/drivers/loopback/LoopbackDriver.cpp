@@ -222,6 +222,16 @@ class LoopbackInput : public MidiInput {
 
 // ---- the driver ----
 
+namespace {
+
+template <typename End>
+std::shared_ptr<End> endAt(const std::vector<std::shared_ptr<End>>& ends, int index) {
+    return index >= 0 && static_cast<std::size_t>(index) < ends.size() ? ends[static_cast<std::size_t>(index)]
+                                                                       : nullptr;
+}
+
+}  // namespace
+
 std::shared_ptr<LoopbackInputEnd> CLoopbackDriver::addInput(std::string name) {
     auto end = std::make_shared<LoopbackInputEnd>(std::move(name));
     std::lock_guard lock(mutex_);
@@ -236,24 +246,15 @@ std::shared_ptr<LoopbackOutputEnd> CLoopbackDriver::addOutput(std::string name) 
     return end;
 }
 
-unsigned CLoopbackDriver::inputCount() {
+unsigned CLoopbackDriver::portCount(Direction direction) {
     std::lock_guard lock(mutex_);
-    return static_cast<unsigned>(inputs_.size());
+    return static_cast<unsigned>(direction == Direction::In ? inputs_.size() : outputs_.size());
 }
 
-std::string CLoopbackDriver::inputName(unsigned index) {
-    auto end = input(static_cast<int>(index));
-    return end ? end->name() : std::string();
-}
-
-unsigned CLoopbackDriver::outputCount() {
-    std::lock_guard lock(mutex_);
-    return static_cast<unsigned>(outputs_.size());
-}
-
-std::string CLoopbackDriver::outputName(unsigned index) {
-    auto end = output(static_cast<int>(index));
-    return end ? end->name() : std::string();
+std::string CLoopbackDriver::portName(Direction direction, unsigned index) {
+    const auto nameOf = [](const auto& end) { return end ? end->name() : std::string(); };
+    const auto i = static_cast<int>(index);
+    return direction == Direction::In ? nameOf(input(i)) : nameOf(output(i));
 }
 
 std::unique_ptr<MidiOutput> CLoopbackDriver::openOutput(int index, std::string* why) {
@@ -288,18 +289,12 @@ std::unique_ptr<MidiInput> CLoopbackDriver::openInput(int index, SysExHandler on
 
 std::shared_ptr<LoopbackInputEnd> CLoopbackDriver::input(int index) {
     std::lock_guard lock(mutex_);
-    if (index < 0 || static_cast<std::size_t>(index) >= inputs_.size()) {
-        return nullptr;
-    }
-    return inputs_[static_cast<std::size_t>(index)];
+    return endAt(inputs_, index);
 }
 
 std::shared_ptr<LoopbackOutputEnd> CLoopbackDriver::output(int index) {
     std::lock_guard lock(mutex_);
-    if (index < 0 || static_cast<std::size_t>(index) >= outputs_.size()) {
-        return nullptr;
-    }
-    return outputs_[static_cast<std::size_t>(index)];
+    return endAt(outputs_, index);
 }
 
 }  // namespace velmora::midi

@@ -106,10 +106,8 @@ class CLoopbackDriver : public MidiDriver {
     std::shared_ptr<LoopbackInputEnd> addInput(std::string name);
     std::shared_ptr<LoopbackOutputEnd> addOutput(std::string name);
 
-    unsigned inputCount() override;
-    std::string inputName(unsigned index) override;
-    unsigned outputCount() override;
-    std::string outputName(unsigned index) override;
+    unsigned portCount(Direction direction) override;
+    std::string portName(Direction direction, unsigned index) override;
     std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) override;
     std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) override;
     bool reachesOnlyEmulatedDevices() const override { return true; }

@@ -61,7 +61,7 @@ CRawOutput::CRawOutput(std::shared_ptr<RawChannel> channel, RawLimits limits, CW
 CRawOutput::~CRawOutput() {
     close();
     writer_.join();
-    channel_->released(Direction::output);
+    channel_->released(Direction::Out);
 }
 
 bool CRawOutput::send(Bytes message, std::shared_ptr<SendCompletion> done) {
@@ -173,7 +173,7 @@ CRawOutput::Outcome CRawOutput::writeAll(const std::vector<std::uint8_t>& bytes)
 }
 
 CRawOutput::Wait CRawOutput::waitWritable(Clock::time_point deadline) {
-    std::vector<pollfd> fds = channel_->pollDescriptors(Direction::output);
+    std::vector<pollfd> fds = channel_->pollDescriptors(Direction::Out);
     const std::size_t deviceFds = fds.size();
     fds.push_back({wake_.fd(), POLLIN, 0});
     const SysResult polled = pollAll(fds, millisecondsUntil(deadline));
@@ -186,7 +186,7 @@ CRawOutput::Wait CRawOutput::waitWritable(Clock::time_point deadline) {
     if (polled.value == 0) {
         return Wait::timedOut;
     }
-    const short events = channel_->readyEvents(Direction::output, std::span(fds.data(), deviceFds));
+    const short events = channel_->readyEvents(Direction::Out, std::span(fds.data(), deviceFds));
     if ((events & POLLOUT) == 0 && (events & kTrouble) != 0) {
         return Wait::failed;
     }
@@ -246,11 +246,11 @@ CRawInput::CRawInput(std::shared_ptr<RawChannel> channel, SysExHandler onSysEx, 
 CRawInput::~CRawInput() {
     wake_.signal();
     reader_.join();
-    channel_->released(Direction::input);
+    channel_->released(Direction::In);
 }
 
 void CRawInput::run() {
-    std::vector<pollfd> fds = channel_->pollDescriptors(Direction::input);
+    std::vector<pollfd> fds = channel_->pollDescriptors(Direction::In);
     const std::size_t deviceFds = fds.size();
     if (deviceFds == 0) {
         ended_ = true;  // nothing to wait on: the device could not even be asked
@@ -268,7 +268,7 @@ void CRawInput::run() {
         if (fds.back().revents != 0) {
             return;  // closing
         }
-        const short events = channel_->readyEvents(Direction::input, std::span(fds.data(), deviceFds));
+        const short events = channel_->readyEvents(Direction::In, std::span(fds.data(), deviceFds));
         bool gone = false;
         bool drained = (events & POLLIN) == 0;
         for (int reads = 0; !drained && reads < kReadsPerPoll; ++reads) {

@@ -24,8 +24,6 @@
 
 namespace velmora::midi {
 
-enum class Direction { input, output };
-
 enum class IoStatus {
     ok,          // `count` bytes moved (or are queued, for queuedOutput)
     wouldBlock,  // nothing can move now; poll first

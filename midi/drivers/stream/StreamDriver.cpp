@@ -143,7 +143,7 @@ class CStreamChannel final : public RawChannel {
     bool dead() const { return dead_.load(); }
 
     std::vector<pollfd> pollDescriptors(Direction direction) override {
-        return {{fd_.get(), static_cast<short>(direction == Direction::input ? POLLIN : POLLOUT), 0}};
+        return {{fd_.get(), static_cast<short>(direction == Direction::In ? POLLIN : POLLOUT), 0}};
     }
     short readyEvents(Direction, std::span<pollfd> polled) override {
         return polled.empty() ? 0 : polled[0].revents;
@@ -163,7 +163,7 @@ class CStreamChannel final : public RawChannel {
     // is a FIFO's worth of bytes, and a device that holds them back for longer is taken as gone.
     bool drainSerial();
     std::atomic<bool>& taken(Direction direction) {
-        return direction == Direction::input ? inputTaken_ : outputTaken_;
+        return direction == Direction::In ? inputTaken_ : outputTaken_;
     }
     IoResult result(SysResult done);
 
@@ -373,33 +373,17 @@ std::string CStreamDriver::unusable(const std::string& path) {
 CStreamDriver::CStreamDriver(std::string path, std::string name, RawLimits limits)
     : path_(std::move(path)), name_(name.empty() ? path_ : std::move(name)), limits_(limits) {}
 
-unsigned CStreamDriver::count() {
+unsigned CStreamDriver::portCount(Direction /*direction*/) {
     struct stat info {};
     return sysCall([&] { return ::stat(path_.c_str(), &info); }).failed() ? 0 : 1;
 }
 
-std::string CStreamDriver::name(unsigned index) {
-    return index < count() ? name_ : std::string();
-}
-
-unsigned CStreamDriver::inputCount() {
-    return count();
-}
-
-std::string CStreamDriver::inputName(unsigned index) {
-    return name(index);
-}
-
-unsigned CStreamDriver::outputCount() {
-    return count();
-}
-
-std::string CStreamDriver::outputName(unsigned index) {
-    return name(index);
+std::string CStreamDriver::portName(Direction direction, unsigned index) {
+    return index < portCount(direction) ? name_ : std::string();
 }
 
 std::shared_ptr<CStreamChannel> CStreamDriver::claim(int index, Direction direction, std::string* why) {
-    const bool input = direction == Direction::input;
+    const bool input = direction == Direction::In;
     if (index != 0) {
         if (why != nullptr) {
             *why = i18n::arg(input ? i18n::translate("Drivers", "no input %1: %2 has only one")
@@ -431,25 +415,25 @@ std::shared_ptr<CStreamChannel> CStreamDriver::claim(int index, Direction direct
 }
 
 std::unique_ptr<MidiOutput> CStreamDriver::openOutput(int index, std::string* why) {
-    std::shared_ptr<CStreamChannel> channel = claim(index, Direction::output, why);
+    std::shared_ptr<CStreamChannel> channel = claim(index, Direction::Out, why);
     if (!channel) {
         return nullptr;
     }
     std::unique_ptr<CRawOutput> output = CRawOutput::create(channel, limits_, why);
     if (!output) {
-        channel->released(Direction::output);
+        channel->released(Direction::Out);
     }
     return output;
 }
 
 std::unique_ptr<MidiInput> CStreamDriver::openInput(int index, SysExHandler onSysEx, std::string* why) {
-    std::shared_ptr<CStreamChannel> channel = claim(index, Direction::input, why);
+    std::shared_ptr<CStreamChannel> channel = claim(index, Direction::In, why);
     if (!channel) {
         return nullptr;
     }
     std::unique_ptr<CRawInput> input = CRawInput::create(channel, std::move(onSysEx), why);
     if (!input) {
-        channel->released(Direction::input);
+        channel->released(Direction::In);
     }
     return input;
 }

@@ -26,10 +26,8 @@ class CStreamDriver : public MidiDriver {
     static std::string unusable(const std::string& path);
 
     // One of each while the path exists, none otherwise.
-    unsigned inputCount() override;
-    std::string inputName(unsigned index) override;
-    unsigned outputCount() override;
-    std::string outputName(unsigned index) override;
+    unsigned portCount(Direction direction) override;
+    std::string portName(Direction direction, unsigned index) override;
 
     std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) override;
     std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) override;
@@ -37,8 +35,6 @@ class CStreamDriver : public MidiDriver {
   private:
     // The open device shared by both directions, opened on first use; claims `direction` for the caller.
     std::shared_ptr<CStreamChannel> claim(int index, Direction direction, std::string* why);
-    unsigned count();
-    std::string name(unsigned index);
 
     const std::string path_;
     const std::string name_;

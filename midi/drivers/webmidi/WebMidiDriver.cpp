@@ -99,14 +99,6 @@ class WebMidiInput : public MidiInput {
     const std::function<void()> forget_;
 };
 
-std::string nameAt(const std::vector<WebMidiPort>& ports, unsigned index) {
-    return index < ports.size() ? ports[index].name : std::string();
-}
-
-std::string idOf(const std::vector<WebMidiPort>& ports, unsigned index) {
-    return index < ports.size() ? ports[index].id : std::string();
-}
-
 }  // namespace
 
 void CWebMidiDriver::setPorts(std::vector<WebMidiPort> inputs, std::vector<WebMidiPort> outputs) {
@@ -132,43 +124,30 @@ void CWebMidiDriver::receive(const std::string& id, Bytes data) {
     }
 }
 
-unsigned CWebMidiDriver::inputCount() {
+unsigned CWebMidiDriver::portCount(Direction direction) {
     std::lock_guard lock(mutex_);
-    return static_cast<unsigned>(inputs_.size());
+    return static_cast<unsigned>(ports(direction).size());
 }
 
-std::string CWebMidiDriver::inputName(unsigned index) {
+WebMidiPort CWebMidiDriver::portAt(Direction direction, int index) {
     std::lock_guard lock(mutex_);
-    return nameAt(inputs_, index);
+    const std::vector<WebMidiPort>& list = ports(direction);
+    if (index < 0 || static_cast<std::size_t>(index) >= list.size()) {
+        return {};
+    }
+    return list[static_cast<std::size_t>(index)];
 }
 
-unsigned CWebMidiDriver::outputCount() {
-    std::lock_guard lock(mutex_);
-    return static_cast<unsigned>(outputs_.size());
+std::string CWebMidiDriver::portName(Direction direction, unsigned index) {
+    return portAt(direction, static_cast<int>(index)).name;
 }
 
-std::string CWebMidiDriver::outputName(unsigned index) {
-    std::lock_guard lock(mutex_);
-    return nameAt(outputs_, index);
-}
-
-std::string CWebMidiDriver::inputAddress(unsigned index) {
-    std::lock_guard lock(mutex_);
-    return idOf(inputs_, index);
-}
-
-std::string CWebMidiDriver::outputAddress(unsigned index) {
-    std::lock_guard lock(mutex_);
-    return idOf(outputs_, index);
-}
-
-std::string CWebMidiDriver::idAt(const std::vector<WebMidiPort>& ports, int index) {
-    std::lock_guard lock(mutex_);
-    return index >= 0 ? idOf(ports, static_cast<unsigned>(index)) : std::string();
+std::string CWebMidiDriver::portAddress(Direction direction, unsigned index) {
+    return portAt(direction, static_cast<int>(index)).id;
 }
 
 std::unique_ptr<MidiOutput> CWebMidiDriver::openOutput(int index, std::string* why) {
-    const std::string id = idAt(outputs_, index);
+    const std::string id = portAt(Direction::Out, index).id;
     const int opened = id.empty() ? -1 : glueOpen(0, id);
     if (opened != 1) {
         if (why != nullptr) {
@@ -180,7 +159,7 @@ std::unique_ptr<MidiOutput> CWebMidiDriver::openOutput(int index, std::string* w
 }
 
 std::unique_ptr<MidiInput> CWebMidiDriver::openInput(int index, SysExHandler onSysEx, std::string* why) {
-    const std::string id = idAt(inputs_, index);
+    const std::string id = portAt(Direction::In, index).id;
     auto state = std::make_shared<OpenInput>(id, std::move(onSysEx));
     {
         // Registered before the port opens, so that nothing the device says right away is lost.

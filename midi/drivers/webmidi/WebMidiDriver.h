@@ -27,18 +27,20 @@ class CWebMidiDriver : public MidiDriver {
     // One MIDI message that arrived on input `id` (a MIDIMessageEvent's data); the page's main thread.
     void receive(const std::string& id, Bytes data);
 
-    unsigned inputCount() override;
-    std::string inputName(unsigned index) override;
-    unsigned outputCount() override;
-    std::string outputName(unsigned index) override;
-    std::string inputAddress(unsigned index) override;
-    std::string outputAddress(unsigned index) override;
+    unsigned portCount(Direction direction) override;
+    std::string portName(Direction direction, unsigned index) override;
+    // The port's MIDIPort.id.
+    std::string portAddress(Direction direction, unsigned index) override;
     std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) override;
     std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) override;
 
   private:
-    // The id at `index` of a list, empty when there is none.
-    std::string idAt(const std::vector<WebMidiPort>& ports, int index);
+    // The list of `direction`; mutex_ held.
+    const std::vector<WebMidiPort>& ports(Direction direction) const {
+        return direction == Direction::In ? inputs_ : outputs_;
+    }
+    // The port at `index` of a list; one with no id and no name when there is none.
+    WebMidiPort portAt(Direction direction, int index);
 
     std::mutex mutex_;
     std::vector<WebMidiPort> inputs_;

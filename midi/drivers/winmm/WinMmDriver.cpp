@@ -44,17 +44,15 @@ std::string toUtf8(const wchar_t* text, std::size_t maxChars) {
     return i18n::narrow(std::wstring_view(text, wcsnlen(text, maxChars)));
 }
 
-enum class Side { input, output };
-
 // Every multimedia call goes through here: true on MMSYSERR_NOERROR, otherwise the system's reason in *why.
-bool mmOk(MMRESULT result, Side side, const char* what, std::string* why) {
+bool mmOk(MMRESULT result, Direction side, const char* what, std::string* why) {
     if (result == MMSYSERR_NOERROR) {
         return true;
     }
     if (why != nullptr) {
         wchar_t text[MAXERRORLENGTH] = {};
-        const MMRESULT described = side == Side::input ? midiInGetErrorTextW(result, text, MAXERRORLENGTH)
-                                                       : midiOutGetErrorTextW(result, text, MAXERRORLENGTH);
+        const MMRESULT described = side == Direction::In ? midiInGetErrorTextW(result, text, MAXERRORLENGTH)
+                                                         : midiOutGetErrorTextW(result, text, MAXERRORLENGTH);
         *why = i18n::arg(i18n::translate("Drivers", "%1: %2 (error %3)"),
                          {what,
                           described == MMSYSERR_NOERROR ? toUtf8(text, MAXERRORLENGTH)
@@ -69,14 +67,18 @@ DWORD flagsOf(MIDIHDR& header) {
     return std::atomic_ref<DWORD>(header.dwFlags).load(std::memory_order_acquire);
 }
 
-bool checkIndex(int index, UINT count, const char* what, std::string* why) {
+UINT deviceCount(Direction side) {
+    return side == Direction::In ? midiInGetNumDevs() : midiOutGetNumDevs();
+}
+
+bool checkIndex(int index, Direction side, std::string* why) {
+    const UINT count = deviceCount(side);
     if (index >= 0 && static_cast<UINT>(index) < count) {
         return true;
     }
     if (why != nullptr) {
-        *why = i18n::arg(std::string_view(what) == "input"
-                             ? i18n::translate("Drivers", "no MIDI input %1 (%2 found)")
-                             : i18n::translate("Drivers", "no MIDI output %1 (%2 found)"),
+        *why = i18n::arg(side == Direction::In ? i18n::translate("Drivers", "no MIDI input %1 (%2 found)")
+                                               : i18n::translate("Drivers", "no MIDI output %1 (%2 found)"),
                          {std::to_string(index), std::to_string(count)});
     }
     return false;
@@ -123,22 +125,22 @@ class CWinMmInput final : public MidiInput {
         HMIDIIN opened = nullptr;
         if (!mmOk(midiInOpen(&opened, id, reinterpret_cast<DWORD_PTR>(&CWinMmInput::onEvent),
                              reinterpret_cast<DWORD_PTR>(this), CALLBACK_FUNCTION),
-                  Side::input, "midiInOpen", why)) {
+                  Direction::In, "midiInOpen", why)) {
             return false;
         }
         handle_ = opened;
         for (auto& buffer : buffers_) {
-            if (!mmOk(midiInPrepareHeader(handle_, &buffer->header, kHeaderSize), Side::input,
+            if (!mmOk(midiInPrepareHeader(handle_, &buffer->header, kHeaderSize), Direction::In,
                       "midiInPrepareHeader", why)) {
                 return false;
             }
             buffer->prepared = true;
-            if (!mmOk(midiInAddBuffer(handle_, &buffer->header, kHeaderSize), Side::input, "midiInAddBuffer",
-                      why)) {
+            if (!mmOk(midiInAddBuffer(handle_, &buffer->header, kHeaderSize), Direction::In,
+                      "midiInAddBuffer", why)) {
                 return false;
             }
         }
-        if (!mmOk(midiInStart(handle_), Side::input, "midiInStart", why)) {
+        if (!mmOk(midiInStart(handle_), Direction::In, "midiInStart", why)) {
             return false;
         }
         started_ = true;
@@ -169,7 +171,7 @@ class CWinMmInput final : public MidiInput {
                    std::chrono::steady_clock::now() < limit) {
                 Sleep(1);
             }
-            if (!mmOk(midiInUnprepareHeader(handle_, &buffer->header, kHeaderSize), Side::input, "",
+            if (!mmOk(midiInUnprepareHeader(handle_, &buffer->header, kHeaderSize), Direction::In, "",
                       nullptr)) {
                 // The system still holds the buffer: leaving it allocated is better than letting it write
                 // into freed memory.
@@ -231,7 +233,7 @@ class CWinMmOutput final : public MidiOutput {
   public:
     bool start(UINT id, std::string* why) {
         HMIDIOUT opened = nullptr;
-        if (!mmOk(midiOutOpen(&opened, id, 0, 0, CALLBACK_NULL), Side::output, "midiOutOpen", why)) {
+        if (!mmOk(midiOutOpen(&opened, id, 0, 0, CALLBACK_NULL), Direction::Out, "midiOutOpen", why)) {
             return false;
         }
         handle_ = opened;
@@ -275,10 +277,10 @@ class CWinMmOutput final : public MidiOutput {
         if (closed_ || handle_ == nullptr) {
             return false;
         }
-        if (!mmOk(midiOutPrepareHeader(handle_, &job->header, kHeaderSize), Side::output, "", nullptr)) {
+        if (!mmOk(midiOutPrepareHeader(handle_, &job->header, kHeaderSize), Direction::Out, "", nullptr)) {
             return false;
         }
-        if (!mmOk(midiOutLongMsg(handle_, &job->header, kHeaderSize), Side::output, "", nullptr)) {
+        if (!mmOk(midiOutLongMsg(handle_, &job->header, kHeaderSize), Direction::Out, "", nullptr)) {
             midiOutUnprepareHeader(handle_, &job->header, kHeaderSize);
             return false;
         }
@@ -352,8 +354,8 @@ class CWinMmOutput final : public MidiOutput {
     std::thread waiter_;
 };
 
-std::string currentName(Side side, unsigned index) {
-    if (side == Side::input) {
+std::string currentName(Direction side, unsigned index) {
+    if (side == Direction::In) {
         MIDIINCAPSW caps{};
         return mmOk(midiInGetDevCapsW(index, &caps, static_cast<UINT>(sizeof caps)), side, "", nullptr)
                    ? toUtf8(caps.szPname, MAXPNAMELEN)
@@ -367,43 +369,31 @@ std::string currentName(Side side, unsigned index) {
 
 }  // namespace
 
-unsigned CWinMmDriver::inputCount() {
-    return midiInGetNumDevs();
+unsigned CWinMmDriver::portCount(Direction direction) {
+    return deviceCount(direction);
 }
 
-std::string CWinMmDriver::inputName(unsigned index) {
-    return remember(listedInputs_, index, currentName(Side::input, index));
-}
-
-unsigned CWinMmDriver::outputCount() {
-    return midiOutGetNumDevs();
-}
-
-std::string CWinMmDriver::outputName(unsigned index) {
-    return remember(listedOutputs_, index, currentName(Side::output, index));
-}
-
-std::string CWinMmDriver::remember(std::map<unsigned, std::string>& listed, unsigned index,
-                                   std::string name) {
+std::string CWinMmDriver::portName(Direction direction, unsigned index) {
+    std::string name = currentName(direction, index);
     std::lock_guard lock(mutex_);
-    listed[index] = name;
+    listed(direction)[index] = name;
     return name;
 }
 
 // Device numbers shift when a device is plugged in or out: an index must still hold the port it was listed
 // with.
-bool CWinMmDriver::stillListed(const std::map<unsigned, std::string>& listed, int index, bool input,
-                               std::string* why) {
+bool CWinMmDriver::stillListed(Direction direction, int index, std::string* why) {
     std::string shown;
     {
         std::lock_guard lock(mutex_);
-        const auto at = index >= 0 ? listed.find(static_cast<unsigned>(index)) : listed.end();
-        if (at == listed.end()) {
+        const std::map<unsigned, std::string>& names = listed(direction);
+        const auto at = index >= 0 ? names.find(static_cast<unsigned>(index)) : names.end();
+        if (at == names.end()) {
             return true;  // never listed: nothing to compare with
         }
         shown = at->second;
     }
-    if (currentName(input ? Side::input : Side::output, static_cast<unsigned>(index)) == shown) {
+    if (currentName(direction, static_cast<unsigned>(index)) == shown) {
         return true;
     }
     if (why != nullptr) {
@@ -413,8 +403,7 @@ bool CWinMmDriver::stillListed(const std::map<unsigned, std::string>& listed, in
 }
 
 std::unique_ptr<MidiOutput> CWinMmDriver::openOutput(int index, std::string* why) {
-    if (!stillListed(listedOutputs_, index, false, why) ||
-        !checkIndex(index, midiOutGetNumDevs(), "output", why)) {
+    if (!stillListed(Direction::Out, index, why) || !checkIndex(index, Direction::Out, why)) {
         return nullptr;
     }
     auto output = std::make_unique<CWinMmOutput>();
@@ -425,8 +414,7 @@ std::unique_ptr<MidiOutput> CWinMmDriver::openOutput(int index, std::string* why
 }
 
 std::unique_ptr<MidiInput> CWinMmDriver::openInput(int index, SysExHandler onSysEx, std::string* why) {
-    if (!stillListed(listedInputs_, index, true, why) ||
-        !checkIndex(index, midiInGetNumDevs(), "input", why)) {
+    if (!stillListed(Direction::In, index, why) || !checkIndex(index, Direction::In, why)) {
         return nullptr;
     }
     auto input = std::make_unique<CWinMmInput>(std::move(onSysEx));

@@ -12,20 +12,21 @@ namespace velmora::midi {
 
 class CWinMmDriver : public MidiDriver {
   public:
-    unsigned inputCount() override;
-    std::string inputName(unsigned index) override;
-    unsigned outputCount() override;
-    std::string outputName(unsigned index) override;
+    unsigned portCount(Direction direction) override;
+    std::string portName(Direction direction, unsigned index) override;
 
     std::unique_ptr<MidiOutput> openOutput(int index, std::string* why) override;
     std::unique_ptr<MidiInput> openInput(int index, SysExHandler onSysEx, std::string* why) override;
 
   private:
-    std::string remember(std::map<unsigned, std::string>& listed, unsigned index, std::string name);
-    bool stillListed(const std::map<unsigned, std::string>& listed, int index, bool input, std::string* why);
+    bool stillListed(Direction direction, int index, std::string* why);
+    // The names `direction` last showed, by index; mutex_ held.
+    std::map<unsigned, std::string>& listed(Direction direction) {
+        return direction == Direction::In ? listedInputs_ : listedOutputs_;
+    }
 
     std::mutex mutex_;
-    std::map<unsigned, std::string> listedInputs_;  // the names the lists last showed, by index
+    std::map<unsigned, std::string> listedInputs_;
     std::map<unsigned, std::string> listedOutputs_;
 };
 
